@@ -1,0 +1,9 @@
+// The wait for a key press at the end of a run, so that a console window that was
+// opened for the run stays readable until the user has seen the report.
+#pragma once
+
+// When standard input is a terminal: prints "Press any key to continue . . ." and
+// waits for a single key press (the terminal is put into non-canonical mode and
+// restored afterwards). When it is not a terminal (pipes, scripts, CI) it prints
+// nothing and returns at once. Whether the wait succeeded does not matter to the run.
+void Wait_for_key_press();

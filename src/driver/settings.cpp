@@ -1,0 +1,153 @@
+#include "driver/settings.h"
+
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <locale>
+#include <sstream>
+
+namespace {
+
+constexpr float default_laserdistance = 500.0f;
+constexpr float default_elevation = 10.0f;
+constexpr int32_t default_pathwidth = 30;
+constexpr int32_t default_sidescale = 1;
+constexpr int32_t default_median = 0;
+constexpr float default_correction = 10000.0f;
+constexpr int32_t default_center_size = 100;
+constexpr int32_t default_xcentre = 3231;
+constexpr int32_t default_ycentre = 2139;
+constexpr int32_t default_rmax = 2052;
+
+const char* const config_name = "tavrolinconfig.txt";
+
+const char* const parameter_names[12] = {
+    "filename", "filename_bckg", "laserdistance", "elevation", "pathwidth", "sidescale",
+    "median",   "correction",    "center_size",   "xcentre",   "ycentre",   "rmax"};
+
+// Reads the next whitespace-separated token; false at the end of the input.
+bool Next_token(std::istream& in, std::string& token)
+{
+    return static_cast<bool>(in >> token);
+}
+
+// True when the whole token reads as a number of type T by the stream's formatted
+// input in the "C" locale (this also refuses values beyond the type's range).
+template <typename T>
+bool Token_to_number(const std::string& token, T& number)
+{
+    std::istringstream tokenstream(token);
+    tokenstream.imbue(std::locale::classic());
+    T parsed{};
+    tokenstream >> parsed;
+    if (tokenstream.fail() || tokenstream.peek() != std::char_traits<char>::eof()) return false;
+    number = parsed;
+    return true;
+}
+
+std::string Unreadable(int position, const std::string& token)
+{
+    return "Can't read parameter " + std::to_string(position) + " (" +
+           parameter_names[position - 1] + ") from '" + config_name + "': '" + token + "'";
+}
+
+std::string Out_of_range(int position, const std::string& requirement, long long given)
+{
+    return "Parameter " + std::to_string(position) + " (" + parameter_names[position - 1] +
+           ") in '" + config_name + "' must be " + requirement + ", not " +
+           std::to_string(given);
+}
+
+}  // namespace
+
+const int32_t border_no = 2;
+const PixelArea border[2] = {{1, 6382, 5, 41}, {1, 118, 44, 4222}};
+const PixelArea picture = {120, 6383, 44, 4223};
+
+char filename[filename_capacity] = "";
+char filename_bckg[filename_capacity] = "";
+float laserdistance = default_laserdistance;
+float elevation = default_elevation;
+int32_t pathwidth = default_pathwidth;
+int32_t sidescale = default_sidescale;
+int32_t median = default_median;
+float correction = default_correction;
+int32_t center_size = default_center_size;
+int32_t xcentre = default_xcentre;
+int32_t ycentre = default_ycentre;
+int32_t rmax = default_rmax;
+
+void Reset_run_parameters()
+{
+    filename[0] = '\0';
+    filename_bckg[0] = '\0';
+    laserdistance = default_laserdistance;
+    elevation = default_elevation;
+    pathwidth = default_pathwidth;
+    sidescale = default_sidescale;
+    median = default_median;
+    correction = default_correction;
+    center_size = default_center_size;
+    xcentre = default_xcentre;
+    ycentre = default_ycentre;
+    rmax = default_rmax;
+}
+
+std::string Parse_configuration(std::istream& in)
+{
+    std::string token;
+    char* const names[2] = {filename, filename_bckg};
+    for (int position = 1; position <= 2; ++position) {
+        if (!Next_token(in, token)) break;
+        if (token.size() > static_cast<size_t>(filename_capacity - 1)) {
+            return "Parameter " + std::to_string(position) + " (" + parameter_names[position - 1] +
+                   ") in '" + config_name + "' is a file name of " +
+                   std::to_string(token.size()) + " characters; at most " +
+                   std::to_string(filename_capacity - 1) + " are allowed";
+        }
+        std::memcpy(names[position - 1], token.c_str(), token.size() + 1);
+    }
+
+    // The numbers, in file order. A file that ends early keeps the defaults of the
+    // missing tokens.
+    float* const floats[] = {&laserdistance, &elevation, nullptr, nullptr, nullptr,
+                             &correction,    nullptr,    nullptr, nullptr, nullptr};
+    int32_t* const integers[] = {nullptr, nullptr,      &pathwidth, &sidescale, &median,
+                                 nullptr, &center_size, &xcentre,   &ycentre,   &rmax};
+    for (int position = 3; position <= 12; ++position) {
+        int slot = position - 3;
+        if (!Next_token(in, token)) break;
+        bool read = floats[slot] ? Token_to_number(token, *floats[slot])
+                                 : Token_to_number(token, *integers[slot]);
+        if (!read) return Unreadable(position, token);
+    }
+    const int32_t configured_pathwidth = pathwidth;
+    pathwidth = pathwidth / 2;   // the beam band's half width from here on
+
+    if (pathwidth < 1) return Out_of_range(5, "at least 2 (a half width of at least 1)", configured_pathwidth);
+    if (sidescale < 1) return Out_of_range(6, "at least 1", sidescale);
+    if (median < 0) return Out_of_range(7, "0 or more", median);
+    if (rmax <= 0) return Out_of_range(12, "greater than 0", rmax);
+    return std::string();
+}
+
+int Read_configuration()
+{
+    std::cout << "Reading parameters from '" << config_name << "' ..." << std::flush;
+    std::ifstream config(config_name);
+    if (!config) {
+        std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
+        return 4;
+    }
+    std::string failure = Parse_configuration(config);
+    if (config.bad()) {   // opened, but not readable (a folder of that name, for instance)
+        std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
+        return 4;
+    }
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 4;
+    }
+    std::cout << "OK" << std::endl;
+    return 0;
+}

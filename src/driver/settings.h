@@ -1,0 +1,51 @@
+// Run parameters, the fixed sensor areas of the camera, and the configuration file.
+//
+// The parameters hold their built-in defaults until the configuration stage
+// overrides them from 'tavrolinconfig.txt'; from then on every stage only reads them.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+// A rectangle of sensor pixels. Whether the upper bounds are inclusive is up to each user.
+struct PixelArea {
+    int32_t x_from;
+    int32_t x_to;
+    int32_t y_from;
+    int32_t y_to;
+};
+
+// Fixed areas of the Canon EOS 6D Mark II raw frame: the covered (masked) pixels
+// and the active picture area. Nothing changes them.
+extern const int32_t border_no;
+extern const PixelArea border[2];
+extern const PixelArea picture;
+
+// Run parameters, in the order of their tokens in the configuration file.
+constexpr int filename_capacity = 1024;   // 1023 characters and the terminating NUL
+extern char filename[filename_capacity];
+extern char filename_bckg[filename_capacity];
+extern float laserdistance;
+extern float elevation;
+extern int32_t pathwidth;    // the half width of the beam band once the file is read
+extern int32_t sidescale;
+extern int32_t median;
+extern float correction;
+extern int32_t center_size;
+extern int32_t xcentre;
+extern int32_t ycentre;
+extern int32_t rmax;
+
+// Puts every run parameter back to its built-in default (for tests and fuzzing).
+void Reset_run_parameters();
+
+// Reads the twelve positional tokens from `in` into the run parameters and halves
+// `pathwidth`. Returns an empty text on success, otherwise the reason the settings
+// can't be used (a token that is not a number of its parameter's type, a file name
+// too long, or a value the later stages cannot work with).
+std::string Parse_configuration(std::istream& in);
+
+// The configuration stage: announces itself, reads 'tavrolinconfig.txt' and reports.
+// Returns 0 to go on, or the exit code 4 that ends the run.
+int Read_configuration();

@@ -1,0 +1,114 @@
+#include "input/laserpath.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <limits>
+
+std::vector<PathPoint> laserpath;
+PathPoint point;
+
+namespace {
+
+const char* const path_name = "tavrolinpath.txt";
+
+// Strict decimal integer: optional sign, digits only, within the signed 32-bit range.
+bool Token_to_int32(const std::string& token, int32_t& number)
+{
+    size_t digits_from = (token[0] == '+' || token[0] == '-') ? 1 : 0;
+    if (digits_from == token.size()) return false;
+    for (size_t i = digits_from; i < token.size(); ++i) {
+        if (token[i] < '0' || token[i] > '9') return false;
+    }
+    errno = 0;
+    long long parsed = std::strtoll(token.c_str(), nullptr, 10);
+    if (errno == ERANGE || parsed < std::numeric_limits<int32_t>::min() ||
+        parsed > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
+    number = static_cast<int32_t>(parsed);
+    return true;
+}
+
+}  // namespace
+
+bool Compare(PathPoint a, PathPoint b)
+{
+    return a.y < b.y;
+}
+
+std::string Parse_laser_path(std::istream& in)
+{
+    std::string token;
+    int32_t coordinate[2];
+    int filled = 0;
+    long long token_number = 0;
+    while (in >> token) {
+        ++token_number;
+        if (!Token_to_int32(token, coordinate[filled])) {
+            return "Can't read a path coordinate from '" + std::string(path_name) + "': '" +
+                   token + "' (number " + std::to_string(token_number) +
+                   " in the file) is not a whole number in the 32-bit range";
+        }
+        if (++filled == 2) {
+            point = PathPoint{coordinate[0], coordinate[1]};
+            laserpath.push_back(point);
+            filled = 0;
+        }
+    }
+    return std::string();
+}
+
+int Read_laser_path()
+{
+    std::cout << "Reading laser path points from '" << path_name << "'... " << std::flush;
+    std::ifstream pathfile(path_name);
+    if (!pathfile) {
+        std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
+        return 5;
+    }
+    std::string failure = Parse_laser_path(pathfile);
+    if (pathfile.bad()) {
+        std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
+        return 5;
+    }
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 5;
+    }
+    std::sort(laserpath.begin(), laserpath.end(), Compare);
+    std::cout << laserpath.size() << " points read" << std::endl;
+
+    // The products walk the rows from the first to the last point: they need two rows.
+    if (laserpath.empty() || laserpath.front().y == laserpath.back().y) {
+        std::cout << "The path in '" << path_name
+                  << "' needs points on at least two different rows, ending..." << std::endl;
+        return 5;
+    }
+    return 0;
+}
+
+int32_t Getpathx(int32_t y)
+{
+    const PathPoint& first = laserpath.front();
+    const PathPoint& last = laserpath.back();
+    if (first.y > y) return -1;
+    if (last.y < y) return -1;
+    if (first.y == y) return first.x;
+    if (last.y == y) return last.x;
+
+    // The first point below row y; the points are sorted by row, so bisect.
+    auto upper = std::upper_bound(laserpath.begin() + 1, laserpath.end(), y,
+                                  [](int32_t row, const PathPoint& p) { return row < p.y; });
+    const PathPoint& lower = *(upper - 1);
+    const float x0 = static_cast<float>(lower.x);
+    const float slope = static_cast<float>(static_cast<float>(int64_t{upper->x} - lower.x) /
+                                           static_cast<double>(int64_t{upper->y} - lower.y));
+    const double column = static_cast<double>(int64_t{y} - lower.y) * slope + x0;
+    // Only paths with coordinates near the 32-bit limits can interpolate past them.
+    const double lowest = std::numeric_limits<int32_t>::min();
+    const double highest = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(std::min(std::max(column, lowest), highest));
+}

@@ -1,0 +1,36 @@
+// The beam's course across the picture: the path file 'tavrolinpath.txt' and the
+// beam's column at any row, interpolated between the path points.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// A path point: column x, then row y, in whole-frame pixel coordinates.
+struct PathPoint {
+    int32_t x;
+    int32_t y;
+};
+
+extern std::vector<PathPoint> laserpath;   // sorted by ascending row after the path stage
+extern PathPoint point;                    // scratch point used while reading
+
+// Ordering of path points for the sort: by row only.
+bool Compare(PathPoint a, PathPoint b);
+
+// Reads whitespace-separated decimal pairs x y from `in` and appends them to
+// `laserpath` (unsorted); a last number without a partner is dropped. Returns an
+// empty text on success, otherwise what is wrong with the first token that is not
+// a decimal integer in the signed 32-bit range.
+std::string Parse_laser_path(std::istream& in);
+
+// The path stage: reads 'tavrolinpath.txt', sorts the points by row and reports
+// their number. Returns 0 to go on, or the exit code 5 that ends the run (file
+// missing or unreadable, a bad token, or fewer than two distinct rows).
+int Read_laser_path();
+
+// The beam's column at row y: linear interpolation between the bracketing path
+// points (slope as a 32-bit float, result truncated toward zero), or -1 above the
+// first or below the last point. Depends on y only.
+int32_t Getpathx(int32_t y);

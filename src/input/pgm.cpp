@@ -1,0 +1,237 @@
+#include "input/pgm.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <sys/stat.h>
+
+#include "driver/settings.h"
+
+int32_t hsize = 0;
+int32_t vsize = 0;
+int32_t resolution = 0;
+ImagePlane value;
+ImagePlane value_bckg;
+
+namespace {
+
+constexpr int32_t sixteen_bit_maxval = 65535;
+
+// The first cell origin and one past the last cell column (or row) that a run of
+// pixel positions from `first` to `last` reads; a cell's origin is the position
+// less its remainder by 2, which truncates toward zero.
+void Cell_extent(int64_t first, int64_t last, int64_t& lowest, int64_t& beyond)
+{
+    lowest = first - first % 2;
+    beyond = last - last % 2 + 2;
+}
+
+// Opens a picture for binary reading; an empty text on success, else the reason.
+std::string Open_picture(const std::string& name, std::ifstream& file)
+{
+    struct stat status;
+    if (stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        return "Can't open picture file '" + name + "': it is a directory";
+    }
+    file.open(name, std::ios::binary);
+    if (!file) return "Can't open picture file '" + name + "'";
+    return std::string();
+}
+
+void Print_sizes(int32_t width, int32_t height, int32_t maxval)
+{
+    std::cout << "Horizontal size: " << width << std::endl;
+    std::cout << "Vertical size:   " << height << std::endl;
+    std::cout << "Number of brightness levels:   " << maxval << std::endl;
+}
+
+void Print_invalid(const std::string& identifier, const char* name)
+{
+    std::cout << "Identifier of the file: '" << identifier << "'" << std::endl;
+    std::cout << "Input file " << name << " is not a valid 16-bit PGM file, ending..."
+              << std::endl;
+}
+
+void Print_not_16_bit()
+{
+    std::cout << "PGM file has not a 16-bit brightness encoding, ending..." << std::endl;
+}
+
+int Read_laser_picture()
+{
+    std::cout << "Reading laser path image from file..." << std::endl;
+    std::ifstream file;
+    std::string failure = Open_picture(filename, file);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 2;
+    }
+    std::string identifier;
+    if (!Read_pgm_identifier(file, identifier)) {
+        Print_invalid(identifier, filename);
+        return 2;
+    }
+    std::cout << filename << " file was opened succesfully..." << std::endl;
+    Read_pgm_header(file, hsize, vsize, resolution);
+    Print_sizes(hsize, vsize, resolution);
+    if (resolution != sixteen_bit_maxval) {
+        Print_not_16_bit();
+        return 3;
+    }
+    failure = Check_frame_size(filename, hsize, vsize);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 2;
+    }
+    std::cout << "Reading image data from file..." << std::flush;
+    failure = Read_pgm_samples(file, filename, size_t(hsize) * size_t(vsize), value);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 2;
+    }
+    std::cout << "OK" << std::endl;
+    return 0;
+}
+
+int Read_background_picture()
+{
+    const size_t count = size_t(hsize) * size_t(vsize);
+    if (std::strcmp(filename_bckg, "NODARK") == 0) {
+        std::cout << "No background image is available - using zero levels." << std::endl;
+        value_bckg.assign(count, 0);
+        return 0;
+    }
+    std::cout << "Reading background image data from file..." << std::flush;
+    std::ifstream file;
+    std::string failure = Open_picture(filename_bckg, file);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 2;
+    }
+    std::string identifier;
+    if (!Read_pgm_identifier(file, identifier)) {
+        Print_invalid(identifier, filename_bckg);
+        return 2;
+    }
+    std::cout << std::endl << filename_bckg << " file was opened succesfully..." << std::endl;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t maxval = 0;
+    Read_pgm_header(file, width, height, maxval);
+    Print_sizes(width, height, maxval);
+    if (maxval != sixteen_bit_maxval) {
+        Print_not_16_bit();
+        return 3;
+    }
+    // The dark samples are subtracted pixel by pixel: the frames must be the same.
+    if (width != hsize || height != vsize) {
+        std::cout << "Background picture '" << filename_bckg << "' is " << width << " x "
+                  << height << ", but the laser picture is " << hsize << " x " << vsize
+                  << ", ending..." << std::endl;
+        return 2;
+    }
+    failure = Read_pgm_samples(file, filename_bckg, count, value_bckg);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return 2;
+    }
+    std::cout << "OK" << std::endl;
+    return 0;
+}
+
+}  // namespace
+
+bool Read_pgm_identifier(std::istream& in, std::string& shown)
+{
+    char bytes[3] = {0, 0, 0};
+    in.read(bytes, 3);
+    shown.assign(bytes, strnlen(bytes, 2));
+    return bytes[0] == 'P' && bytes[1] == '5';
+}
+
+void Read_pgm_header(std::istream& in, int32_t& width, int32_t& height, int32_t& maxval)
+{
+    in >> width >> height >> maxval;
+}
+
+std::string Check_frame_size(const std::string& name, int32_t width, int32_t height)
+{
+    const std::string frame = std::to_string(width) + " x " + std::to_string(height);
+    if (width <= 0 || height <= 0) {
+        return "Picture '" + name + "' has a size of " + frame + ": both must be positive";
+    }
+    if (int64_t{width} * height > std::numeric_limits<int32_t>::max()) {
+        return "Picture '" + name + "' is too large: " + frame +
+               " samples are more than 32-bit indices can reach";
+    }
+    if (width % 2 != 0 || height % 2 != 0) {
+        return "Picture '" + name + "' has a size of " + frame +
+               ": the 2x2 colour cells need an even width and height";
+    }
+
+    // The cells that the covered-pixel pass and the centre square read.
+    int64_t x_low = std::numeric_limits<int64_t>::max(), y_low = x_low;
+    int64_t x_beyond = std::numeric_limits<int64_t>::min(), y_beyond = x_beyond;
+    auto include = [&](int64_t x_first, int64_t x_last, int64_t y_first, int64_t y_last) {
+        int64_t low, beyond;
+        Cell_extent(x_first, x_last, low, beyond);
+        x_low = std::min(x_low, low);
+        x_beyond = std::max(x_beyond, beyond);
+        Cell_extent(y_first, y_last, low, beyond);
+        y_low = std::min(y_low, low);
+        y_beyond = std::max(y_beyond, beyond);
+    };
+    for (int32_t i = 0; i < border_no; ++i) {
+        include(border[i].x_from, border[i].x_to - 1, border[i].y_from, border[i].y_to - 1);
+    }
+    if (center_size > 0) {
+        const int64_t x_first = (picture.x_from + picture.x_to) / 2 - center_size / 2;
+        const int64_t y_first = (picture.y_from + picture.y_to) / 2 - center_size / 2;
+        include(x_first, x_first + center_size - 1, y_first, y_first + center_size - 1);
+    }
+    if (x_low < 0 || y_low < 0) {
+        return "Picture '" + name + "' can't hold the centre square of " +
+               std::to_string(center_size) + " pixels (parameter center_size)";
+    }
+    if (width < x_beyond || height < y_beyond) {
+        return "Picture '" + name + "' is too small: " + frame + ", but the covered pixels" +
+               (center_size > 0 ? " and the centre square" : "") + " need at least " +
+               std::to_string(x_beyond) + " x " + std::to_string(y_beyond);
+    }
+    return std::string();
+}
+
+std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t count,
+                             ImagePlane& plane)
+{
+    const std::string truncated = "Picture '" + name + "' ends before its " +
+                                  std::to_string(count) + " samples";
+    if (in.get() == std::char_traits<char>::eof()) return truncated;
+
+    // Compare what the header promises with what the file holds before allocating.
+    const std::streampos start = in.tellg();
+    in.seekg(0, std::ios::end);
+    const std::streampos end = in.tellg();
+    in.seekg(start);
+    if (start < 0 || end < start || !in) return truncated;
+    if (static_cast<uint64_t>(end - start) / 2 < count) return truncated;
+
+    plane.resize(count);
+    in.read(reinterpret_cast<char*>(plane.data()), static_cast<std::streamsize>(2 * count));
+    if (static_cast<size_t>(in.gcount()) != 2 * count) return truncated;
+    // Samples are stored most significant byte first.
+    for (uint16_t& sample : plane) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&sample);
+        sample = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+    }
+    return std::string();
+}
+
+int Read_pictures()
+{
+    int code = Read_laser_picture();
+    if (code != 0) return code;
+    return Read_background_picture();
+}

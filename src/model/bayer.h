@@ -1,0 +1,13 @@
+// Colour readings of the RGGB sensor mosaic, one 2x2 cell at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "input/pgm.h"
+
+// Red, green (the mean of the two green samples) and blue levels of the 2x2 cell
+// that holds pixel (x, y), each less the dark level of its channel: the laser
+// picture's levels when `plane` is the very object `value`, the dark picture's
+// levels for any other plane. The cell's origin is (x - x % 2, y - y % 2) with the
+// remainder of truncating division. The caller keeps the cell inside the plane.
+void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, float& B);

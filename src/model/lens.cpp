@@ -1,0 +1,50 @@
+#include "model/lens.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "driver/settings.h"
+
+bool was_no_warning = true;
+
+namespace {
+
+constexpr double reference_radius = 1990.0;
+constexpr double pi = 3.141592653589793;
+constexpr float limit_angle = 90.0f;
+
+}  // namespace
+
+float R2thetadeg(float r)
+{
+    const float rn = static_cast<float>(r * (reference_radius / rmax));
+    return static_cast<float>(0.037419 * rn + (3.8364e-06 * rn) * rn);
+}
+
+float Thetadeg2r(float theta)
+{
+    const float t = static_cast<float>(26.053 * theta - (0.043766 * theta) * theta);
+    return static_cast<float>(t * (rmax / reference_radius));
+}
+
+float Sensitivity(float theta)
+{
+    if (theta > limit_angle) return 1.0f;
+    return static_cast<float>(1.0 - ((4.3e-07 * theta) * theta) * theta);
+}
+
+void ThetaFi2xys(float theta, float phi, int32_t& x, int32_t& y, float& sens)
+{
+    const float thetadeg = static_cast<float>((theta / pi) * 180.0);
+    const float r = Thetadeg2r(thetadeg);
+    x = static_cast<int32_t>(xcentre + r * std::cos(double{phi}));
+    y = static_cast<int32_t>(ycentre + r * std::sin(double{phi}));
+    sens = Sensitivity(thetadeg);
+    if (x < picture.x_from || x > picture.x_to || y < picture.y_from || y > picture.y_to) {
+        sens = -1.0f;
+        if (was_no_warning) {
+            was_no_warning = false;
+            std::cout << "chip border reached...";
+        }
+    }
+}

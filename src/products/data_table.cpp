@@ -1,0 +1,105 @@
+#include "products/data_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+#include "driver/settings.h"
+#include "input/laserpath.h"
+#include "model/lens.h"
+#include "products/beam_signal.h"
+#include "products/output_file.h"
+
+namespace {
+
+const char* const table_name = "tavrolin_data.txt";
+constexpr double pi = 3.141592653589793;
+
+double Radians(double degrees)
+{
+    return degrees / 180.0 * pi;
+}
+
+int64_t Floor_half(int64_t a)
+{
+    return a >= 0 ? a / 2 : -((1 - a) / 2);
+}
+
+void Report_failure()
+{
+    std::cout << "Can't write to '" << table_name << "' - file" << std::endl;
+}
+
+}  // namespace
+
+float Running_median(int32_t y)
+{
+    // The window rows fall onto consecutive processed-row indices j0 ... j0 + median.
+    const int64_t n = static_cast<int64_t>(gnetto.size());
+    const int64_t j0 = Floor_half(int64_t{y} - median - First_processed_row());
+    const int64_t from = std::max<int64_t>(j0, 0);
+    const int64_t to = std::min<int64_t>(j0 + median, n - 1);
+    std::vector<float> window(gnetto.begin() + from, gnetto.begin() + to + 1);
+    return Median_of(window);
+}
+
+bool Write_green_data()
+{
+    const int32_t y_F = First_processed_row();
+    const int32_t y_L = Path_end_row();
+    ProductFile table;
+    if (!Open_product(table_name, table)) {
+        Report_failure();
+        return false;
+    }
+    int32_t row90;
+    const float C = Extract_beam_signal(row90);
+
+    std::fprintf(table.stream,
+                 "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
+                 "s.angle(deg)\tsignal(arb.u.)\tmedian(arb.u.)\tmedian*sin(s.angle)(arb.u.)\n");
+
+    // The path's end point E and its first point, relative to the image centre.
+    const int32_t x_E = Getpathx(y_L);
+    const float a_E = static_cast<float>(int64_t{x_E} - xcentre);
+    const float b_E = static_cast<float>(int64_t{y_L} - ycentre);
+    const float r_E = static_cast<float>(std::sqrt(double{a_E} * a_E + double{b_E} * b_E));
+    const float delta = static_cast<float>(90.0 - R2thetadeg(r_E));
+    const double a_0 = static_cast<float>(int64_t{Getpathx(y_F)} - xcentre);
+    const double b_0 = static_cast<float>(int64_t{y_F} - ycentre);
+    const float theta_0 = R2thetadeg(static_cast<float>(std::sqrt(a_0 * a_0 + b_0 * b_0)));
+    const double sin_elevation = std::sin(Radians(elevation));
+
+    size_t k = 0;
+    for (int32_t y = y_F; y < y_L; y += 2, ++k) {
+        const int32_t x_P = Getpathx(y);
+        const float s = static_cast<float>(gnetto[k] / double{C});
+        const float M = median > 0 ? static_cast<float>(Running_median(y) / double{C}) : s;
+
+        // Distance from the end point, moving towards the image centre along the path.
+        const float d_x = static_cast<float>(int64_t{x_P} - xcentre) - a_E;
+        const float d_y = static_cast<float>(int64_t{y} - ycentre) - b_E;
+        const float d = static_cast<float>(std::sqrt(double{d_x} * d_x + double{d_y} * d_y));
+        const float r = std::fabs(r_E - d);
+        float theta = R2thetadeg(r);
+        if (d > r_E) theta = -theta;   // beyond the image centre as seen from the end point
+        if (theta_0 > 45.0f) theta = static_cast<float>(double{theta} + delta);
+
+        const float alpha = static_cast<float>((90.0 - theta) + elevation);
+        const float D =
+            static_cast<float>(sin_elevation / std::sin(Radians(180.0 - alpha)) * laserdistance);
+        const float h = static_cast<float>(std::cos(Radians(theta)) * D);
+        const float M_s = static_cast<float>(std::sin(Radians(alpha)) * M);
+
+        std::fprintf(table.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", x_P, y,
+                     double{r}, double{theta}, double{h}, double{D}, double{alpha}, double{s},
+                     double{M}, double{M_s});
+    }
+    if (!Finish_product(table)) {
+        Report_failure();
+        return false;
+    }
+    return true;
+}

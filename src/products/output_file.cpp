@@ -1,0 +1,51 @@
+#include "products/output_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+bool Open_product(const std::string& name, ProductFile& product)
+{
+    product.name = name;
+    product.stream = nullptr;
+    struct stat status;
+    if (stat(name.c_str(), &status) == 0) {
+        if (!S_ISREG(status.st_mode)) return false;
+        if (access(name.c_str(), W_OK) != 0) return false;
+    }
+
+    std::string pattern = name + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int descriptor = mkstemp(buffer.data());
+    if (descriptor < 0) return false;
+    product.temporary = buffer.data();
+
+    // mkstemp creates the file for its owner only; give it the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(descriptor, 0666 & ~mask);
+
+    product.stream = fdopen(descriptor, "wb");
+    if (product.stream == nullptr) {
+        close(descriptor);
+        unlink(product.temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Finish_product(ProductFile& product)
+{
+    bool complete = std::fflush(product.stream) == 0 && !std::ferror(product.stream);
+    complete = std::fclose(product.stream) == 0 && complete;
+    product.stream = nullptr;
+    if (complete && std::rename(product.temporary.c_str(), product.name.c_str()) == 0) {
+        return true;
+    }
+    unlink(product.temporary.c_str());
+    return false;
+}

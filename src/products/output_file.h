@@ -1,0 +1,22 @@
+// Writing a product file safely: the data go to a temporary file in the same folder,
+// which replaces the product only once it is complete, so that a failed or
+// interrupted run never leaves a truncated product where a complete one stood.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+struct ProductFile {
+    std::string name;        // the product's file name
+    std::string temporary;   // the file being written
+    std::FILE* stream = nullptr;
+};
+
+// Opens a temporary file beside `name` for binary writing. False when the product
+// can't be written: `name` is a folder or a write-protected file, or the folder
+// doesn't take new files.
+bool Open_product(const std::string& name, ProductFile& product);
+
+// Flushes and closes the temporary file and, when every write reached it, renames it
+// over the product. False (and the temporary file removed) when anything failed.
+bool Finish_product(ProductFile& product);
