@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test: the optimised build, the build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and short fuzzing runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install_deps.sh
+
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+
+echo "== Release build and tests"
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j2
+ctest --test-dir build --output-on-failure -j2
+
+echo "== Sanitizer build (ASan + UBSan) and tests"
+cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DTAVROLIN_SANITIZE=ON >/dev/null
+cmake --build build-asan -j2
+ctest --test-dir build-asan --output-on-failure -j2
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== Short fuzzing runs"
+  scripts/fuzz.sh "${TAVROLIN_FUZZ_SECONDS:-30}"
+fi

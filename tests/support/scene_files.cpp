@@ -1,0 +1,84 @@
+#include "support/scene_files.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace scene {
+
+std::string Make_folder()
+{
+    char pattern[] = "/tmp/tavrolin_test_XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+void Remove_folder(const std::string& folder)
+{
+    const std::string command = "chmod -R u+w '" + folder + "' 2>/dev/null; rm -rf '" + folder + "'";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("can't remove " + folder);
+}
+
+void Write_pgm(const std::string& path, int32_t width, int32_t height,
+               const std::function<uint16_t(int32_t, int32_t)>& sample)
+{
+    std::string bytes = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n65535\n";
+    const size_t header = bytes.size();
+    bytes.resize(header + 2 * size_t(width) * size_t(height));
+    size_t at = header;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint16_t s = sample(x, y);
+            bytes[at++] = static_cast<char>(s >> 8);
+            bytes[at++] = static_cast<char>(s & 0xFF);
+        }
+    }
+    Write_file(path, bytes);
+}
+
+void Write_file(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file) throw std::runtime_error("can't write " + path);
+}
+
+std::string Read_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string Config_text(const std::string& laser, const std::string& dark,
+                        const std::string& numbers)
+{
+    return laser + " " + dark + " " + numbers + "\n";
+}
+
+std::string Path_text(const std::vector<std::pair<int32_t, int32_t>>& points)
+{
+    std::string text;
+    for (const auto& p : points) text += std::to_string(p.first) + " " + std::to_string(p.second) + "\n";
+    return text;
+}
+
+RunResult Run(const std::string& program, const std::string& folder)
+{
+    const std::string command =
+        "cd '" + folder + "' && '" + program + "' < /dev/null 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) throw std::runtime_error("can't run " + program);
+    std::string console;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) console.append(buffer, got);
+    const int status = pclose(pipe);
+    return RunResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, console};
+}
+
+}  // namespace scene

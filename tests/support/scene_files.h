@@ -1,0 +1,43 @@
+// Writing the input files of a run into a folder: pictures, configuration, path.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace scene {
+
+constexpr int32_t full_width = 6384;    // the camera's whole raw frame
+constexpr int32_t full_height = 4224;
+
+// A fresh, empty temporary folder; removed with everything in it by Remove_folder.
+std::string Make_folder();
+void Remove_folder(const std::string& folder);
+
+// Writes a 16-bit PGM as DCRAW does ("P5", width and height, 65535, big-endian
+// samples); `sample(x, y)` gives each sample.
+void Write_pgm(const std::string& path, int32_t width, int32_t height,
+               const std::function<uint16_t(int32_t, int32_t)>& sample);
+
+// Writes any bytes to a file.
+void Write_file(const std::string& path, const std::string& bytes);
+std::string Read_file(const std::string& path);
+
+// The configuration text of the twelve tokens, defaults for the numbers.
+std::string Config_text(const std::string& laser, const std::string& dark,
+                        const std::string& numbers = "500 10 30 1 0 10000 100 3231 2139 2052");
+
+// The path text of the points, one pair per line.
+std::string Path_text(const std::vector<std::pair<int32_t, int32_t>>& points);
+
+struct RunResult {
+    int exit_code;
+    std::string console;
+};
+
+// Runs the program in `folder` with standard input from /dev/null.
+RunResult Run(const std::string& program, const std::string& folder);
+
+}  // namespace scene
