@@ -1,0 +1,37 @@
+# Plots the scattering profile of a TAVROLIN data table: the normalised net signal
+# and its running median against the scattering angle.
+#
+#   gnuplot -e "data='tavrolin_data.txt'; output='profile.png'" scripts/plot_profile.gp
+#
+# Optional: truth='scene_truth.txt' draws the sample scene's true profile as well;
+# logy=1 plots the signal on a logarithmic scale (rows with a signal of zero or
+# below are then left out).
+
+if (!exists("data")) data = "tavrolin_data.txt"
+if (!exists("output")) output = "profile.png"
+if (!exists("logy")) logy = 0
+
+if (strstrt(GPVAL_TERMINALS, "pngcairo") > 0) {
+    set terminal pngcairo size 900,560 font ",10"
+} else {
+    set terminal png size 900,560
+}
+set output output
+
+set datafile separator "\t"
+set title "Scattering profile: ".data noenhanced
+set xlabel "scattering angle (deg)"
+set ylabel "signal / signal at 90 deg"
+set grid
+set key top right
+if (logy) { set logscale y }
+
+# Columns of the table: 7 scattering angle, 8 signal, 9 running median.
+if (exists("truth")) {
+    plot data skip 1 using 7:8 with points pt 7 ps 0.3 lc rgb "#9ab7d3" title "signal", \
+         data skip 1 using 7:9 with lines lw 2 lc rgb "#1f4e79" title "running median", \
+         truth skip 1 using 3:6 with lines lw 1 dt 2 lc rgb "#c0392b" title "truth"
+} else {
+    plot data skip 1 using 7:8 with points pt 7 ps 0.3 lc rgb "#9ab7d3" title "signal", \
+         data skip 1 using 7:9 with lines lw 2 lc rgb "#1f4e79" title "running median"
+}

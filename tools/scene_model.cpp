@@ -1,0 +1,342 @@
+#include "scene_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "driver/settings.h"
+#include "input/laserpath.h"
+#include "model/lens.h"
+
+namespace scene_model {
+
+const char* const laser_name = "scene_laser.pgm";
+const char* const dark_name = "scene_dark.pgm";
+const char* const truth_name = "scene_truth.txt";
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+uint64_t Splitmix64(uint64_t& x)
+{
+    uint64_t z = (x += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+uint64_t Rotl(uint64_t x, int k)
+{
+    return (x << k) | (x >> (64 - k));
+}
+
+double Radians(double degrees)
+{
+    return degrees / 180.0 * pi;
+}
+
+// Distance of pixel (x, y) from the image centre, as the tool forms it.
+float Radius(int32_t x, int32_t y)
+{
+    const double dx = static_cast<float>(int64_t{x} - xcentre);
+    const double dy = static_cast<float>(int64_t{y} - ycentre);
+    return static_cast<float>(std::sqrt(dx * dx + dy * dy));
+}
+
+int Channel(int32_t x, int32_t y)   // 0 red, 1 green, 2 blue
+{
+    return (x % 2) + (y % 2);
+}
+
+int64_t Floor_half(int64_t a)
+{
+    return a >= 0 ? a / 2 : -((1 - a) / 2);
+}
+
+double Median(std::vector<double> list)
+{
+    std::sort(list.begin(), list.end());
+    return list[list.size() / 2];
+}
+
+// Noise variance of one green sample of (x, y), net of the dark picture.
+double Green_variance(const SceneSettings& scene, int32_t x, int32_t y)
+{
+    const double read = scene.read_noise * scene.read_noise;
+    const double light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y);
+    return read + light + (scene.dark_frame ? read : 0.0);
+}
+
+// Expected beam share and noise variance of the tool's band sum on processed row y:
+// each column c of the band reads the mean of the two green samples of its colour
+// cell and divides it by the fall-off at c itself.
+void Band_sum(const SceneSettings& scene, int32_t y, int32_t x_P, double& beam, double& variance)
+{
+    const int32_t w = scene.band_width / 2;
+    const int32_t y0 = y - y % 2;
+    beam = 0.0;
+    variance = 0.0;
+    for (int32_t c0 = (x_P - w) - (x_P - w) % 2; c0 <= x_P + w; c0 += 2) {
+        double weight = 0.0;   // sum of 1 / fall-off over the band columns of this cell
+        for (int32_t c = c0; c <= c0 + 1; ++c) {
+            if (c < x_P - w || c > x_P + w) continue;
+            const double S = Falloff(scene, c, y);
+            weight += 1.0 / S;
+            beam += 0.5 * (Beam_light(scene, c0 + 1, y0) * Falloff(scene, c0 + 1, y0) +
+                           Beam_light(scene, c0, y0 + 1) * Falloff(scene, c0, y0 + 1)) / S;
+        }
+        variance += 0.25 * weight * weight *
+                    (Green_variance(scene, c0 + 1, y0) + Green_variance(scene, c0, y0 + 1));
+    }
+}
+
+// Noise variance of the side-band background times the band's pixel count: the
+// median of the side cells, about pi / 2 times the variance of their mean.
+double Background_variance(const SceneSettings& scene, int32_t y, int32_t x_P)
+{
+    const int32_t w = scene.band_width / 2;
+    const int32_t reach = 2 * w * scene.sidescale;
+    const int32_t y0 = y - y % 2;
+    std::vector<int32_t> cells;   // origins of the side bands' colour cells
+    for (int32_t c = x_P - reach; c <= x_P + reach; ++c) {
+        if (c < x_P - w || c > x_P + w) cells.push_back(c - c % 2);
+    }
+    cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+    double sum = 0.0;
+    for (int32_t c0 : cells) {
+        const double S = Falloff(scene, c0, y);
+        sum += 0.25 * (Green_variance(scene, c0 + 1, y0) + Green_variance(scene, c0, y0 + 1)) / (S * S);
+    }
+    const double N = 2 * w + 1;
+    const double count = static_cast<double>(cells.size());
+    return N * N * (pi / 2.0) * (sum / count) / count;
+}
+
+// The first processed row whose scattering angle, from its own radius, is below
+// 90 degrees: the row the tool normalises at (-1 if none).
+int32_t Row_of_90_degrees(const SceneSettings& scene)
+{
+    for (int32_t y = scene.top_y; y < scene.laser_y; y += 2) {
+        float theta = R2thetadeg(Radius(Getpathx(y), y));
+        if (y < scene.ycentre) theta = -theta;
+        const float F = static_cast<float>((90.0 - theta) + scene.elevation);
+        if (F < 90.0f) return y;
+    }
+    return -1;
+}
+
+std::string Write_text(const std::string& path, const std::string& text)
+{
+    std::ofstream file(path);
+    file << text;
+    file.close();
+    return file ? "" : "can't write " + path;
+}
+
+}  // namespace
+
+void Seed(Prng& prng, uint64_t seed)
+{
+    for (uint64_t& word : prng.state) word = Splitmix64(seed);
+    prng.has_spare = false;
+    prng.spare = 0.0;
+}
+
+uint64_t Next_bits(Prng& prng)
+{
+    uint64_t* s = prng.state;
+    const uint64_t result = Rotl(s[1] * 5, 7) * 9;
+    const uint64_t t = s[1] << 17;
+    s[2] ^= s[0];
+    s[3] ^= s[1];
+    s[1] ^= s[2];
+    s[0] ^= s[3];
+    s[2] ^= t;
+    s[3] = Rotl(s[3], 45);
+    return result;
+}
+
+double Next_uniform(Prng& prng)
+{
+    // 53 random bits, offset by half a step so that 0 and 1 never come out.
+    return (static_cast<double>(Next_bits(prng) >> 11) + 0.5) * 0x1.0p-53;
+}
+
+double Next_normal(Prng& prng)
+{
+    if (prng.has_spare) {
+        prng.has_spare = false;
+        return prng.spare;
+    }
+    const double radius = std::sqrt(-2.0 * std::log(Next_uniform(prng)));
+    const double angle = 2.0 * pi * Next_uniform(prng);
+    prng.spare = radius * std::sin(angle);
+    prng.has_spare = true;
+    return radius * std::cos(angle);
+}
+
+void Use_scene_geometry(const SceneSettings& scene)
+{
+    Reset_run_parameters();
+    laserdistance = scene.laserdistance;
+    elevation = scene.elevation;
+    pathwidth = scene.band_width / 2;
+    sidescale = scene.sidescale;
+    median = scene.median;
+    xcentre = scene.xcentre;
+    ycentre = scene.ycentre;
+    rmax = scene.rmax;
+    laserpath = {{scene.top_x, scene.top_y}, {scene.laser_x, scene.laser_y}};
+}
+
+double Phase_function(const SceneSettings& scene, double alpha_deg)
+{
+    const double g = scene.asymmetry;
+    const double mu = std::cos(Radians(alpha_deg));
+    const double henyey_greenstein = (1.0 - g * g) / std::pow(1.0 + g * g - 2.0 * g * mu, 1.5);
+    const double rayleigh = 0.75 * (1.0 + mu * mu);
+    const double f = scene.molecular_fraction;
+    return ((1.0 - f) * henyey_greenstein + f * rayleigh) / (4.0 * pi);
+}
+
+double Scattering_angle(const SceneSettings& scene, int32_t y)
+{
+    // The end point E is the laser; a row's zenith angle follows from its distance d
+    // from E along the path, and the end point itself is put at the horizon.
+    const double a_E = scene.laser_x - scene.xcentre;
+    const double b_E = scene.laser_y - scene.ycentre;
+    const float r_E = static_cast<float>(std::sqrt(a_E * a_E + b_E * b_E));
+    const double delta = 90.0 - R2thetadeg(r_E);
+    const float theta_0 = R2thetadeg(Radius(scene.top_x, scene.top_y));
+
+    const double d_x = static_cast<double>(Getpathx(y)) - scene.laser_x;
+    const double d_y = static_cast<double>(y) - scene.laser_y;
+    const float d = static_cast<float>(std::sqrt(d_x * d_x + d_y * d_y));
+    double theta = R2thetadeg(std::fabs(r_E - d));
+    if (d > r_E) theta = -theta;
+    if (theta_0 > 45.0f) theta += delta;
+    return (90.0 - theta) + scene.elevation;
+}
+
+double Sky_light(const SceneSettings& scene, int32_t x, int32_t y)
+{
+    const double r = Radius(x, y);
+    if (r > scene.rmax) return 0.0;
+    const double horizon = r / scene.rmax;
+    const double tilt = static_cast<double>(x - scene.xcentre) / scene.rmax;
+    return scene.sky_level * (1.0 + 0.8 * horizon * horizon) * (1.0 + 0.15 * tilt);
+}
+
+double Beam_light(const SceneSettings& scene, int32_t x, int32_t y)
+{
+    if (y < scene.top_y || y > scene.laser_y) return 0.0;
+    const double offset = x - Getpathx(y);
+    const double s = scene.beam_sigma;
+    if (std::fabs(offset) > 8.0 * s) return 0.0;
+    const double peak = scene.beam_scale * Phase_function(scene, Scattering_angle(scene, y)) /
+                        (std::sqrt(2.0 * pi) * s);
+    return peak * std::exp(-offset * offset / (2.0 * s * s));
+}
+
+double Falloff(const SceneSettings&, int32_t x, int32_t y)
+{
+    return Sensitivity(R2thetadeg(Radius(x, y)));
+}
+
+uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, int32_t y)
+{
+    const double read = scene.read_noise;
+    double light = 0.0;
+    if (laser) light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y);
+    const double level = scene.black_level[Channel(x, y)] + light +
+                         std::sqrt(read * read + light) * Next_normal(prng);
+    return static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, 65535.0));
+}
+
+std::vector<TruthRow> Truth_table(const SceneSettings& scene)
+{
+    std::vector<TruthRow> truth;
+    for (int32_t y = scene.top_y; y < scene.laser_y; y += 2) {
+        TruthRow row;
+        row.y = y;
+        row.x = Getpathx(y);
+        row.alpha = Scattering_angle(scene, y);
+        double variance;
+        Band_sum(scene, y, row.x, row.net, variance);
+        row.net_sigma = std::sqrt(variance + Background_variance(scene, y, row.x));
+        truth.push_back(row);
+    }
+
+    // The scaling coefficient: the median of the net signals of the window rows
+    // around the 90-degree row, each taken to the processed row at or below it and
+    // held to the first and last processed rows.
+    const int32_t row90 = Row_of_90_degrees(scene);
+    const int64_t n = static_cast<int64_t>(truth.size());
+    std::vector<double> window;
+    for (int64_t v = int64_t{row90} - scene.median; v <= int64_t{row90} + scene.median; v += 2) {
+        const int64_t k = std::clamp<int64_t>(Floor_half(v - scene.top_y), 0, n - 1);
+        window.push_back(truth[size_t(k)].net);
+    }
+    const double coefficient = Median(window);
+    for (TruthRow& row : truth) row.signal = row.net / coefficient;
+    return truth;
+}
+
+std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser)
+{
+    const std::string path = folder + "/" + (laser ? laser_name : dark_name);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return "can't create " + path;
+    std::fprintf(file, "P5\n%d %d\n65535\n", frame_width, frame_height);
+
+    // The two pictures draw from separate streams of the same seed.
+    Prng prng;
+    Seed(prng, scene.seed * 2 + (laser ? 0 : 1));
+    std::vector<unsigned char> row(2 * size_t(frame_width));
+    bool written = true;
+    for (int32_t y = 0; y < frame_height && written; ++y) {
+        for (int32_t x = 0; x < frame_width; ++x) {
+            const uint16_t s = Sample(scene, prng, laser, x, y);
+            row[2 * size_t(x)] = static_cast<unsigned char>(s >> 8);
+            row[2 * size_t(x) + 1] = static_cast<unsigned char>(s & 0xFF);
+        }
+        written = std::fwrite(row.data(), 1, row.size(), file) == row.size();
+    }
+    written = std::fclose(file) == 0 && written;
+    return written ? "" : "can't write " + path;
+}
+
+std::string Write_configuration(const SceneSettings& scene, const std::string& folder)
+{
+    char numbers[256];
+    std::snprintf(numbers, sizeof numbers, "%g %g %d %d %d 10000 100 %d %d %d\n",
+                  double{scene.laserdistance}, double{scene.elevation}, scene.band_width,
+                  scene.sidescale, scene.median, scene.xcentre, scene.ycentre, scene.rmax);
+    const std::string dark = scene.dark_frame ? dark_name : "NODARK";
+    return Write_text(folder + "/tavrolinconfig.txt",
+                      std::string(laser_name) + " " + dark + " " + numbers);
+}
+
+std::string Write_path(const SceneSettings& scene, const std::string& folder)
+{
+    return Write_text(folder + "/tavrolinpath.txt",
+                      std::to_string(scene.top_x) + " " + std::to_string(scene.top_y) + "\n" +
+                          std::to_string(scene.laser_x) + " " + std::to_string(scene.laser_y) + "\n");
+}
+
+std::string Write_truth(const std::vector<TruthRow>& truth, const std::string& folder)
+{
+    std::string text = "y(pixel)\tx(pixel)\ts.angle(deg)\tnet(expected)\tnet.sigma\tsignal(truth)\n";
+    char line[256];
+    for (const TruthRow& row : truth) {
+        std::snprintf(line, sizeof line, "%d\t%d\t%.6f\t%.3f\t%.3f\t%.7g\n", row.y, row.x,
+                      row.alpha, row.net, row.net_sigma, row.signal);
+        text += line;
+    }
+    return Write_text(folder + "/" + truth_name, text);
+}
+
+}  // namespace scene_model

@@ -1,0 +1,113 @@
+// The sample scene: a synthetic laser picture and dark picture of the camera's whole
+// raw frame, with a beam whose true scattering profile is known.
+//
+// Forward model, for every sensor pixel (x, y) of the RGGB mosaic:
+//   expected = black(channel) + (sky(x, y) + beam(x, y)) * Sensitivity(R2thetadeg(r))
+//   sample   = expected + normal noise of variance read_noise^2 + (expected - black),
+//              rounded to the nearest integer and kept within 0 .. 65535
+// where r is the pixel's distance from the image centre. The sky is a smooth glow that
+// brightens towards the horizon and tilts from left to right, inside the image circle
+// only; the covered border and everything outside the circle see the black level and
+// read noise alone. The beam is a Gaussian band across each row, centred on the path's
+// column of that row, whose integral across the row is beam_scale * P(alpha(y)), with
+// P a Henyey-Greenstein term plus a molecular (Rayleigh) term and alpha(y) the row's
+// scattering angle as the data table's camera-laser geometry gives it. The dark picture
+// is the black level with read noise of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace scene_model {
+
+struct SceneSettings {
+    uint64_t seed = 1;
+    bool dark_frame = true;
+
+    // Written to the configuration; the lens and table geometry read them.
+    float laserdistance = 500.0f;
+    float elevation = 10.0f;
+    int32_t band_width = 30;     // full width of the beam band, as configured
+    int32_t sidescale = 1;
+    int32_t median = 10;         // half window of the running median, in rows
+    int32_t xcentre = 3231;
+    int32_t ycentre = 2139;
+    int32_t rmax = 2052;
+
+    // The beam runs from the laser, at the image circle's lower edge, up across the
+    // picture past the centre. Both ends on even rows, so every colour cell of a
+    // processed row lies on the beam.
+    int32_t top_x = 3074, top_y = 346;
+    int32_t laser_x = 3409, laser_y = 4176;
+
+    // Sensor, in digital numbers (one electron per number for the shot noise).
+    double black_level[3] = {2047.0, 2048.0, 2049.0};   // red, green, blue
+    double read_noise = 6.0;
+
+    // Sky glow at the centre of the image circle, before the lens fall-off.
+    double sky_level = 250.0;
+
+    // Beam: Gaussian width across a row, and the row integral at P = 1.
+    double beam_sigma = 3.5;
+    double beam_scale = 540000.0;
+    double asymmetry = 0.5;            // Henyey-Greenstein g
+    double molecular_fraction = 0.3;
+};
+
+constexpr int32_t frame_width = 6384;
+constexpr int32_t frame_height = 4224;
+
+// Pseudo-random numbers: xoshiro256** seeded through splitmix64, normal deviates by
+// the Box-Muller transform. The same seed gives the same numbers on every platform.
+struct Prng {
+    uint64_t state[4];
+    bool has_spare;
+    double spare;
+};
+void Seed(Prng& prng, uint64_t seed);
+uint64_t Next_bits(Prng& prng);
+double Next_uniform(Prng& prng);   // in (0, 1)
+double Next_normal(Prng& prng);    // mean 0, variance 1
+
+// Points the tool's lens model and path interpolation at the scene's geometry
+// (image circle, beam path, elevation); call before any function below.
+void Use_scene_geometry(const SceneSettings& scene);
+
+// Scattering phase function at a scattering angle in degrees, per steradian.
+double Phase_function(const SceneSettings& scene, double alpha_deg);
+
+// Scattering angle of row y as the data table derives it from the path.
+double Scattering_angle(const SceneSettings& scene, int32_t y);
+
+// Expected light of pixel (x, y) before the lens fall-off: sky, and beam.
+double Sky_light(const SceneSettings& scene, int32_t x, int32_t y);
+double Beam_light(const SceneSettings& scene, int32_t x, int32_t y);
+
+// Lens fall-off at pixel (x, y), as the tool's lens model defines it.
+double Falloff(const SceneSettings& scene, int32_t x, int32_t y);
+
+// Noisy sample of pixel (x, y); `laser` chooses the laser picture over the dark one.
+uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, int32_t y);
+
+// One line of the truth table, per processed row (y_F, y_F + 2, ... below y_L).
+struct TruthRow {
+    int32_t y;
+    int32_t x;            // the beam's column on the row
+    double alpha;         // scattering angle, degrees
+    double net;           // expected net beam signal over the beam band
+    double net_sigma;     // its expected standard deviation from the noise
+    double signal;        // net divided by the expected 90-degree scaling coefficient
+};
+std::vector<TruthRow> Truth_table(const SceneSettings& scene);
+
+// Writers of the scene's files into `folder`; each returns an empty text or the reason.
+extern const char* const laser_name;
+extern const char* const dark_name;
+extern const char* const truth_name;
+std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser);
+std::string Write_configuration(const SceneSettings& scene, const std::string& folder);
+std::string Write_path(const SceneSettings& scene, const std::string& folder);
+std::string Write_truth(const std::vector<TruthRow>& truth, const std::string& folder);
+
+}  // namespace scene_model
