@@ -83,8 +83,13 @@ int Read_laser_path()
 
     // The products walk the rows from the first to the last point: they need two rows.
     if (laserpath.empty() || laserpath.front().y == laserpath.back().y) {
-        std::cout << "The path in '" << path_name
-                  << "' needs points on at least two different rows, ending..." << std::endl;
+        std::cout << "The path in '" << path_name << "' needs points on at least two different rows";
+        if (laserpath.empty()) {
+            std::cout << " but holds none";
+        } else {
+            std::cout << " but has them all on row " << laserpath.front().y;
+        }
+        std::cout << ", ending..." << std::endl;
         return 5;
     }
     return 0;

@@ -1,6 +1,7 @@
 #include "input/pgm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -35,8 +36,12 @@ std::string Open_picture(const std::string& name, std::ifstream& file)
     if (stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
         return "Can't open picture file '" + name + "': it is a directory";
     }
+    errno = 0;
     file.open(name, std::ios::binary);
-    if (!file) return "Can't open picture file '" + name + "'";
+    if (!file) {
+        return "Can't open picture file '" + name + "'" +
+               (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+    }
     return std::string();
 }
 

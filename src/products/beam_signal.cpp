@@ -46,8 +46,9 @@ int Check_beam_bands()
     const int64_t reach = int64_t{2} * pathwidth * sidescale;
     for (int64_t y = First_processed_row(); y < Path_end_row(); y += 2) {
         if (y < 0 || y >= vsize) {
-            std::cout << "The beam path's row " << y << " lies outside the picture's rows 0 to "
-                      << vsize - 1 << ", ending..." << std::endl;
+            std::cout << "The beam path in 'tavrolinpath.txt' reaches row " << y
+                      << ", outside the picture's rows 0 to " << vsize - 1 << ", ending..."
+                      << std::endl;
             return 5;
         }
         const int64_t x_P = Getpathx(static_cast<int32_t>(y));
@@ -57,7 +58,9 @@ int Check_beam_bands()
         if (left - left % 2 < 0 || right - right % 2 + 1 >= hsize) {
             std::cout << "The beam bands on row " << y << " reach columns " << left << " to "
                       << right << ", outside the picture's columns 0 to " << hsize - 1
-                      << ", ending..." << std::endl;
+                      << " (path in 'tavrolinpath.txt', band width and side scale in "
+                         "'tavrolinconfig.txt'), ending..."
+                      << std::endl;
             return 5;
         }
     }

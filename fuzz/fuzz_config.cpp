@@ -1,0 +1,36 @@
+// Fuzzes the reading of 'tavrolinconfig.txt': any bytes must give either settings
+// that the later stages can work with or a message, never a crash or an overflow.
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "driver/settings.h"
+#include "fuzz_check.h"
+#include "input/pgm.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Reset_run_parameters();
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    const std::string failure = Parse_configuration(in);
+
+    Require(std::memchr(filename, '\0', filename_capacity) != nullptr &&
+                std::memchr(filename_bckg, '\0', filename_capacity) != nullptr,
+            "file names stay within their buffers");
+    if (!failure.empty()) {
+        Require(failure.find("'tavrolinconfig.txt'") != std::string::npos,
+                "a refusal names the configuration file");
+        return 0;
+    }
+    Require(pathwidth >= 1, "accepted half width is at least 1");
+    Require(sidescale >= 1, "accepted sidescale is at least 1");
+    Require(median >= 0, "accepted median is not negative");
+    Require(rmax > 0, "accepted rmax is positive");
+
+    // The centre square size decides how large a frame must be: the check must
+    // cope with any accepted value.
+    const int32_t frames[][2] = {{6384, 4224}, {2, 2}, {2147483646, 2}, {65534, 65534}};
+    for (const auto& frame : frames) Check_frame_size("fuzz.pgm", frame[0], frame[1]);
+    return 0;
+}

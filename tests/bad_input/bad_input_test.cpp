@@ -1,0 +1,534 @@
+// Bad input never crashes, corrupts or lies: malformed configuration, path and
+// picture files, and products that can't be written, each run through the built
+// program in a fresh folder. Every case checks the exit code, the console's failure
+// lines (the last of them ends the console), and what became of the products of an
+// earlier run that lie in the folder.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/scene_files.h"
+
+namespace {
+
+const std::string program = TAVROLIN_EXE;
+
+const std::string banner =
+    "Program TAVROLIN analyses the laser beam brightness from 16-bit PGM files \n"
+    "(can be created from RAW files using free DCRAW software).\n"
+    "Input PGM filename(s) and other parameters are read from 'tavrolinconfig.txt' file.\n"
+    "The path of the laser beam is read from 'tavrolinpath.txt' file.\n"
+    "The PGM file can be obtained from RAW file using DCRAW:\n"
+    "DCRAW -E -4 -W -j -t 0 <input RAW filename>\n"
+    "For visual check it is possible to obtain identical TIFF file:\n"
+    "DCRAW -E -4 -W -j -t 0 -T <input RAW filename>\n"
+    "\n";
+const std::string config_line = "Reading parameters from 'tavrolinconfig.txt' ...";
+const std::string path_line = "Reading laser path points from 'tavrolinpath.txt'... ";
+const std::string laser_line = "Reading laser path image from file...\n";
+const std::string dark_line = "Reading background image data from file...";
+
+const std::string picture_name = "linearlyscaledG.PGM";
+const std::string table_name = "tavrolin_data.txt";
+const std::string earlier_picture = std::string("P5\n2 2\n65535\n") + std::string(8, '\x5a');
+const std::string earlier_table = "x(pixel)\ty(pixel)\nearlier run\n";
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// What the run must leave of an earlier product: untouched, replaced by a new one,
+// or the folder that stood in its place (empty, as it was).
+enum class Product { kept, replaced, folder };
+
+struct Case {
+    const char* what;
+    Files files;                                      // written into the folder first
+    std::function<void(const std::string&)> prepare;  // anything else the folder needs
+    int exit_code;
+    std::vector<std::string> console;   // shown in this order; the last one ends the console
+    Product picture = Product::kept;
+    Product table = Product::kept;
+};
+
+std::string Config(const std::string& numbers, const std::string& dark = "NODARK")
+{
+    return scene::Config_text("laser.pgm", dark, numbers);
+}
+
+const std::string default_numbers = "500 10 30 1 0 10000 100 3231 2139 2052";
+const std::string good_path = "3100 1000\n3300 3000\n";
+
+// A configuration and path that pass their stages, with the given pictures.
+Files With_pictures(Files pictures, const std::string& dark = "NODARK")
+{
+    pictures.emplace_back("tavrolinconfig.txt", Config(default_numbers, dark));
+    pictures.emplace_back("tavrolinpath.txt", good_path);
+    return pictures;
+}
+
+bool Ends_with(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool Is_folder(const std::string& path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+void Make_subfolder(const std::string& path)
+{
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+}
+
+// Replaces a product of the earlier run by an empty folder of its name.
+std::function<void(const std::string&)> Folder_in_place_of(const std::string& name)
+{
+    return [name](const std::string& folder) {
+        ASSERT_EQ(unlink((folder + "/" + name).c_str()), 0);
+        Make_subfolder(folder + "/" + name);
+    };
+}
+
+void Expect_product(const std::string& folder, const std::string& name, Product expected,
+                    const std::string& earlier, const std::string& new_start)
+{
+    const std::string path = folder + "/" + name;
+    switch (expected) {
+    case Product::kept:
+        EXPECT_EQ(scene::Read_file(path), earlier) << name << " was changed";
+        break;
+    case Product::replaced: {
+        const std::string now = scene::Read_file(path);
+        EXPECT_NE(now, earlier) << name << " was not written";
+        EXPECT_EQ(now.substr(0, new_start.size()), new_start) << name;
+        break;
+    }
+    case Product::folder:
+        EXPECT_TRUE(Is_folder(path)) << name;
+        EXPECT_TRUE(Entries(path).empty()) << name << " folder was written into";
+        break;
+    }
+}
+
+// The frame of the camera, made once per test process and linked into the folders
+// of the cases that read a whole frame: black level 2048 with a brighter beam band
+// along the good path.
+struct SharedFrame {
+    std::string folder;
+    ~SharedFrame()
+    {
+        try {
+            if (!folder.empty()) scene::Remove_folder(folder);
+        } catch (...) {
+        }
+    }
+    const std::string& Path()
+    {
+        static std::string path;
+        if (path.empty()) {
+            folder = scene::Make_folder();
+            path = folder + "/frame.pgm";
+            scene::Write_pgm(path, scene::full_width, scene::full_height, [](int32_t x, int32_t y) {
+                const int32_t beam = 3100 + (y - 1000) / 10;
+                return static_cast<uint16_t>(x >= beam - 6 && x <= beam + 6 ? 6048 : 2048);
+            });
+        }
+        return path;
+    }
+} shared_frame;
+
+void Link_frame(const std::string& folder, const std::string& name)
+{
+    const std::string target = folder + "/" + name;
+    if (link(shared_frame.Path().c_str(), target.c_str()) != 0) {
+        scene::Write_file(target, scene::Read_file(shared_frame.Path()));
+    }
+}
+
+std::function<void(const std::string&)> Frame_as(const std::string& name)
+{
+    return [name](const std::string& folder) { Link_frame(folder, name); };
+}
+
+void Check(const Case& c)
+{
+    SCOPED_TRACE(c.what);
+    const std::string folder = scene::Make_folder();
+    scene::Write_file(folder + "/" + picture_name, earlier_picture);
+    scene::Write_file(folder + "/" + table_name, earlier_table);
+    for (const auto& file : c.files) scene::Write_file(folder + "/" + file.first, file.second);
+    if (c.prepare) c.prepare(folder);
+
+    const scene::RunResult result = scene::Run(program, folder);
+    EXPECT_EQ(result.exit_code, c.exit_code) << result.console;
+    size_t from = 0;
+    for (const std::string& part : c.console) {
+        const size_t at = result.console.find(part, from);
+        EXPECT_NE(at, std::string::npos) << "missing, or out of order: " << part
+                                         << "\nconsole:\n" << result.console;
+        if (at != std::string::npos) from = at + part.size();
+    }
+    if (!c.console.empty()) {
+        EXPECT_TRUE(Ends_with(result.console, c.console.back()))
+            << "the console goes on after: " << c.console.back() << "\nconsole:\n" << result.console;
+    }
+    Expect_product(folder, picture_name, c.picture, earlier_picture, "P5\n6384 4224\n65535\n");
+    Expect_product(folder, table_name, c.table, earlier_table, "x(pixel)\ty(pixel)\tr(pixel)\t");
+    // No temporary product file may be left behind.
+    for (const std::string& name : Entries(folder)) {
+        EXPECT_NE(name.rfind(picture_name + ".", 0), 0u) << "left behind: " << name;
+        EXPECT_NE(name.rfind(table_name + ".", 0), 0u) << "left behind: " << name;
+    }
+    scene::Remove_folder(folder);
+}
+
+std::string Config_refusal(const std::string& message)
+{
+    return config_line + message + ", ending...\n";
+}
+
+TEST(BadInput, ExactConsoleOfTheFourClassicFailures)
+{
+    const std::string small_8_bit = "P5\n4 2\n255\n\x01\x02\x03\x04\x05\x06\x07\x08";
+    const std::string path_read = config_line + "OK\n" + path_line + "2 points read\n";
+    const Case cases[] = {
+        {"no configuration file", {}, nullptr, 4,
+         {banner + config_line + "Can't read config file 'tavrolinconfig.txt', ending...\n"}},
+        {"no path file", {{"tavrolinconfig.txt", Config(default_numbers)}}, nullptr, 5,
+         {banner + config_line + "OK\n" + path_line +
+          "Can't read path-file 'tavrolinpath.txt', ending...\n"}},
+        {"a colour picture (P6)", With_pictures({{"laser.pgm", "P6\n4 2\n255\n" + std::string(24, '\0')}}),
+         nullptr, 2,
+         {banner + path_read + laser_line + "Identifier of the file: 'P6'\n" +
+          "Input file laser.pgm is not a valid 16-bit PGM file, ending...\n"}},
+        {"an 8-bit picture", With_pictures({{"laser.pgm", small_8_bit}}), nullptr, 3,
+         {banner + path_read + laser_line + "laser.pgm file was opened succesfully...\n" +
+          "Horizontal size: 4\nVertical size:   2\nNumber of brightness levels:   255\n" +
+          "PGM file has not a 16-bit brightness encoding, ending...\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = scene::Make_folder();
+        for (const auto& file : c.files) scene::Write_file(folder + "/" + file.first, file.second);
+        const scene::RunResult result = scene::Run(program, folder);
+        EXPECT_EQ(result.exit_code, c.exit_code);
+        EXPECT_EQ(result.console, c.console.front());
+        scene::Remove_folder(folder);
+    }
+}
+
+TEST(BadInput, ConfigurationRefused)
+{
+    const std::string path = good_path;
+    auto config_case = [&](const char* what, const std::string& text, const std::string& message) {
+        return Case{what, {{"tavrolinconfig.txt", text}, {"tavrolinpath.txt", path}}, nullptr, 4,
+                    {Config_refusal(message)}};
+    };
+    const std::string long_name(2000, 'n');
+    const Case cases[] = {
+        config_case("letters for a float", Config("abc 10 30"),
+                    "Can't read parameter 3 (laserdistance) from 'tavrolinconfig.txt': 'abc'"),
+        config_case("a fraction for an integer", Config("500 10 30.5 1"),
+                    "Can't read parameter 5 (pathwidth) from 'tavrolinconfig.txt': '30.5'"),
+        config_case("two numbers run together", Config("500 10 30 10-5 0"),
+                    "Can't read parameter 6 (sidescale) from 'tavrolinconfig.txt': '10-5'"),
+        config_case("an integer beyond 32 bits", Config("500 10 30 1 0 10000 100 2147483648"),
+                    "Can't read parameter 10 (xcentre) from 'tavrolinconfig.txt': '2147483648'"),
+        config_case("a negative integer beyond 32 bits", Config("500 10 30 1 0 10000 100 3231 -2147483649"),
+                    "Can't read parameter 11 (ycentre) from 'tavrolinconfig.txt': '-2147483649'"),
+        config_case("a float beyond the float range", Config("500 10 30 1 0 1e39"),
+                    "Can't read parameter 8 (correction) from 'tavrolinconfig.txt': '1e39'"),
+        config_case("letters for the last integer", Config("500 10 30 1 0 10000 100 3231 2139 abc"),
+                    "Can't read parameter 12 (rmax) from 'tavrolinconfig.txt': 'abc'"),
+        config_case("a half width of 0", Config("500 10 1"),
+                    "Parameter 5 (pathwidth) in 'tavrolinconfig.txt' must be at least 2 "
+                    "(a half width of at least 1), not 1"),
+        config_case("a negative width", Config("500 10 -30"),
+                    "Parameter 5 (pathwidth) in 'tavrolinconfig.txt' must be at least 2 "
+                    "(a half width of at least 1), not -30"),
+        config_case("sidescale 0", Config("500 10 30 0"),
+                    "Parameter 6 (sidescale) in 'tavrolinconfig.txt' must be at least 1, not 0"),
+        config_case("a negative median", Config("500 10 30 1 -1"),
+                    "Parameter 7 (median) in 'tavrolinconfig.txt' must be 0 or more, not -1"),
+        config_case("rmax 0", Config("500 10 30 1 0 10000 100 3231 2139 0"),
+                    "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be greater than 0, not 0"),
+        config_case("a negative rmax", Config("500 10 30 1 0 10000 100 3231 2139 -2052"),
+                    "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be greater than 0, not -2052"),
+        config_case("a laser picture name of 2000 characters",
+                    scene::Config_text(long_name, "NODARK", default_numbers),
+                    "Parameter 1 (filename) in 'tavrolinconfig.txt' is a file name of 2000 "
+                    "characters; at most 1023 are allowed"),
+        config_case("a dark picture name of 1024 characters",
+                    scene::Config_text("laser.pgm", std::string(1024, 'd'), default_numbers),
+                    "Parameter 2 (filename_bckg) in 'tavrolinconfig.txt' is a file name of 1024 "
+                    "characters; at most 1023 are allowed"),
+        config_case("CR LF line ends with a bad token",
+                    "laser.pgm\r\nNODARK\r\n500\r\n10\r\n30.5\r\n",
+                    "Can't read parameter 5 (pathwidth) from 'tavrolinconfig.txt': '30.5'"),
+        {"a folder named like the configuration file", {{"tavrolinpath.txt", path}},
+         [](const std::string& folder) { Make_subfolder(folder + "/tavrolinconfig.txt"); }, 4,
+         {config_line + "Can't read config file 'tavrolinconfig.txt', ending...\n"}},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+TEST(BadInput, PathRefused)
+{
+    const std::string config = Config(default_numbers);
+    auto path_case = [&](const char* what, const std::string& text, const std::string& message) {
+        return Case{what, {{"tavrolinconfig.txt", config}, {"tavrolinpath.txt", text}}, nullptr, 5,
+                    {config_line + "OK\n", path_line + message + ", ending...\n"}};
+    };
+    const std::string not_whole = " is not a whole number in the 32-bit range";
+    const std::string two_rows = "The path in 'tavrolinpath.txt' needs points on at least two different rows";
+    const Case cases[] = {
+        path_case("letters", "3100 1000 x 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': 'x' (number 3 in the file)" + not_whole),
+        path_case("a fraction", "3100 1000.5 3300 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '1000.5' (number 2 in the file)" + not_whole),
+        path_case("an integer beyond 32 bits", "3100 1000 2147483648 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '2147483648' (number 3 in the file)" + not_whole),
+        path_case("a negative integer beyond 32 bits", "-2147483649 1000 3300 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '-2147483649' (number 1 in the file)" + not_whole),
+        path_case("a lone sign", "3100 1000 - 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '-' (number 3 in the file)" + not_whole),
+        path_case("an empty path file", "", "0 points read\n" + two_rows + " but holds none"),
+        path_case("only line breaks", "\r\n\r\n\n", "0 points read\n" + two_rows + " but holds none"),
+        path_case("one point", "3100 1000\n", "1 points read\n" + two_rows + " but has them all on row 1000"),
+        path_case("one point and a lone number", "3100 1000 3300", "1 points read\n" + two_rows +
+                                                                       " but has them all on row 1000"),
+        path_case("all points on one row", "3100 1000\r\n3200 1000\r\n3300 1000\r\n",
+                  "3 points read\n" + two_rows + " but has them all on row 1000"),
+        {"a folder named like the path file", {{"tavrolinconfig.txt", config}},
+         [](const std::string& folder) { Make_subfolder(folder + "/tavrolinpath.txt"); }, 5,
+         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt', ending...\n"}},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+// Laser pictures refused before their samples are sampled: small files will do.
+TEST(BadInput, LaserPictureRefused)
+{
+    const std::string opened = "laser.pgm file was opened succesfully...\n";
+    const std::string not_16_bit = "PGM file has not a 16-bit brightness encoding, ending...\n";
+    auto sizes = [](const std::string& w, const std::string& h, const std::string& m) {
+        return "Horizontal size: " + w + "\nVertical size:   " + h + "\nNumber of brightness levels:   " + m + "\n";
+    };
+    auto laser = [](const std::string& bytes) { return With_pictures({{"laser.pgm", bytes}}); };
+    const std::string name_1023(1023, 'p');
+    const Case cases[] = {
+        {"a missing picture", With_pictures({}), nullptr, 2,
+         {laser_line + "Can't open picture file 'laser.pgm': No such file or directory, ending...\n"}},
+        {"a picture in a folder that does not exist",
+         {{"tavrolinconfig.txt", scene::Config_text("nowhere/laser.pgm", "NODARK", default_numbers)},
+          {"tavrolinpath.txt", good_path}},
+         nullptr, 2,
+         {laser_line + "Can't open picture file 'nowhere/laser.pgm': No such file or directory, ending...\n"}},
+        {"a picture name of 1023 characters",
+         {{"tavrolinconfig.txt", scene::Config_text(name_1023, "NODARK", default_numbers)},
+          {"tavrolinpath.txt", good_path}},
+         nullptr, 2,
+         {config_line + "OK\n",
+          laser_line + "Can't open picture file '" + name_1023 + "': File name too long, ending...\n"}},
+        {"a folder where the picture should be", With_pictures({}),
+         [](const std::string& folder) { Make_subfolder(folder + "/laser.pgm"); }, 2,
+         {laser_line + "Can't open picture file 'laser.pgm': it is a directory, ending...\n"}},
+        {"an empty configuration names no picture", {{"tavrolinconfig.txt", ""}, {"tavrolinpath.txt", good_path}},
+         nullptr, 2, {laser_line + "Can't open picture file '': No such file or directory, ending...\n"}},
+        {"an empty picture file", laser(""), nullptr, 2,
+         {laser_line + "Identifier of the file: ''\nInput file laser.pgm is not a valid 16-bit PGM file, ending...\n"}},
+        {"a plain-text greymap (P2)", laser("P2\n4 2\n65535\n1 2 3 4 5 6 7 8\n"), nullptr, 2,
+         {"Identifier of the file: 'P2'\nInput file laser.pgm is not a valid 16-bit PGM file, ending...\n"}},
+        {"a header with a comment line", laser("P5\n# made by hand\n6384 4224\n65535\n"), nullptr, 3,
+         {opened + sizes("0", "0", "0") + not_16_bit}},
+        {"a width of 2^31", laser("P5\n2147483648 4224\n65535\n"), nullptr, 3,
+         {opened + sizes("2147483647", "0", "0") + not_16_bit}},
+        {"an 8-bit picture of a full frame's size", laser("P5\n6384 4224\n255\n"), nullptr, 3,
+         {opened + sizes("6384", "4224", "255") + not_16_bit}},
+        {"a height of 0", laser("P5\n6384 0\n65535\n"), nullptr, 2,
+         {opened + sizes("6384", "0", "65535"),
+          "Picture 'laser.pgm' has a size of 6384 x 0: both must be positive, ending...\n"}},
+        {"a negative width", laser("P5\n-6384 4224\n65535\n"), nullptr, 2,
+         {"Picture 'laser.pgm' has a size of -6384 x 4224: both must be positive, ending...\n"}},
+        {"a width x height beyond 32 bits", laser("P5\n46342 46342\n65535\n"), nullptr, 2,
+         {"Picture 'laser.pgm' is too large: 46342 x 46342 samples are more than 32-bit indices can reach, ending...\n"}},
+        {"a forged 60000 x 60000 header in a tiny file", laser("P5\n60000 60000\n65535\n\x01\x02"), nullptr, 2,
+         {"Picture 'laser.pgm' is too large: 60000 x 60000 samples are more than 32-bit indices can reach, ending...\n"}},
+        {"a forged header of 2 gigasamples in a tiny file", laser("P5\n46340 46340\n65535\n\x01\x02\x03\x04"),
+         nullptr, 2,
+         {"Reading image data from file...Picture 'laser.pgm' ends before its 2147395600 samples, ending...\n"}},
+        {"a frame too narrow for the covered pixels", laser("P5\n6380 4224\n65535\n"), nullptr, 2,
+         {"Picture 'laser.pgm' is too small: 6380 x 4224, but the covered pixels and the centre square "
+          "need at least 6382 x 4222, ending...\n"}},
+        {"a frame too low for the covered pixels", laser("P5\n6384 4220\n65535\n"), nullptr, 2,
+         {"Picture 'laser.pgm' is too small: 6384 x 4220, but the covered pixels and the centre square "
+          "need at least 6382 x 4222, ending...\n"}},
+        {"an odd width", laser("P5\n6385 4224\n65535\n"), nullptr, 2,
+         {"Picture 'laser.pgm' has a size of 6385 x 4224: the 2x2 colour cells need an even width and height, ending...\n"}},
+        {"an odd height", laser("P5\n6384 4223\n65535\n"), nullptr, 2,
+         {"Picture 'laser.pgm' has a size of 6384 x 4223: the 2x2 colour cells need an even width and height, ending...\n"}},
+        {"truncated samples", laser("P5\n6384 4224\n65535\n" + std::string(1000, '\x08')), nullptr, 2,
+         {"Reading image data from file...Picture 'laser.pgm' ends before its 26966016 samples, ending...\n"}},
+        {"a header without the separator and samples", laser("P5\n6384 4224\n65535"), nullptr, 2,
+         {"Reading image data from file...Picture 'laser.pgm' ends before its 26966016 samples, ending...\n"}},
+        {"a centre square below the frame",
+         {{"tavrolinconfig.txt", Config("500 10 30 1 0 10000 4266 3231 2139 2052")},
+          {"tavrolinpath.txt", good_path},
+          {"laser.pgm", "P5\n6384 4224\n65535\n"}},
+         nullptr, 2,
+         {"Picture 'laser.pgm' is too small: 6384 x 4224, but the covered pixels and the centre square "
+          "need at least 6382 x 4266, ending...\n"}},
+        {"a centre square above the frame",
+         {{"tavrolinconfig.txt", Config("500 10 30 1 0 10000 7000 3231 2139 2052")},
+          {"tavrolinpath.txt", good_path},
+          {"laser.pgm", "P5\n6384 4224\n65535\n"}},
+         nullptr, 2,
+         {"Picture 'laser.pgm' can't hold the centre square of 7000 pixels (parameter center_size), ending...\n"}},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+// Dark pictures are read after a whole laser frame.
+TEST(BadInput, DarkPictureRefused)
+{
+    const std::string not_valid = "Input file dark.pgm is not a valid 16-bit PGM file, ending...\n";
+    auto dark = [](const std::string& bytes) { return With_pictures({{"dark.pgm", bytes}}, "dark.pgm"); };
+    const Case cases[] = {
+        {"a missing dark picture", With_pictures({}, "dark.pgm"), Frame_as("laser.pgm"), 2,
+         {"Reading image data from file...OK\n",
+          dark_line + "Can't open picture file 'dark.pgm': No such file or directory, ending...\n"}},
+        {"a folder where the dark picture should be", With_pictures({}, "dark.pgm"),
+         [](const std::string& folder) {
+             Link_frame(folder, "laser.pgm");
+             Make_subfolder(folder + "/dark.pgm");
+         },
+         2, {dark_line + "Can't open picture file 'dark.pgm': it is a directory, ending...\n"}},
+        {"a colour dark picture", dark("P6\n6384 4224\n255\n"), Frame_as("laser.pgm"), 2,
+         {dark_line + "Identifier of the file: 'P6'\n" + not_valid}},
+        {"an 8-bit dark picture", dark("P5\n6384 4224\n255\n"), Frame_as("laser.pgm"), 3,
+         {dark_line + "\ndark.pgm file was opened succesfully...\nHorizontal size: 6384\n"
+                      "Vertical size:   4224\nNumber of brightness levels:   255\n"
+                      "PGM file has not a 16-bit brightness encoding, ending...\n"}},
+        {"a dark picture of another size", dark("P5\n6382 4222\n65535\n" + std::string(64, '\0')),
+         Frame_as("laser.pgm"), 2,
+         {"Background picture 'dark.pgm' is 6382 x 4222, but the laser picture is 6384 x 4224, ending...\n"}},
+        {"truncated dark samples", dark("P5\n6384 4224\n65535\n" + std::string(4096, '\x08')),
+         Frame_as("laser.pgm"), 2,
+         {"Number of brightness levels:   65535\n",
+          "Picture 'dark.pgm' ends before its 26966016 samples, ending...\n"}},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+// A valid scene, with CR LF line ends in both text files, and runs whose beam
+// leaves the picture: neither product may be written then.
+TEST(BadInput, WholeFrameScenes)
+{
+    const std::string crlf_config =
+        "laser.pgm\r\nNODARK\r\n500\r\n10\r\n30\r\n1\r\n0\r\n10000\r\n100\r\n3231\r\n2139\r\n2052\r\n";
+    auto scene_with_path = [](const std::string& path) {
+        return Files{{"tavrolinconfig.txt", Config(default_numbers)}, {"tavrolinpath.txt", path}};
+    };
+    const Case cases[] = {
+        {"CR LF line ends in the configuration and path files",
+         {{"tavrolinconfig.txt", crlf_config}, {"tavrolinpath.txt", "3100 1000\r\n3300 3000\r\n"}},
+         Frame_as("laser.pgm"), 0,
+         {config_line + "OK\n" + path_line + "2 points read\n",
+          "Writing new 'linearlyscaledG.PGM' file...OK\n",
+          "Extracting tavrolin data into 'tavrolin_data.txt' file...\n", "\nOK\n"},
+         Product::replaced, Product::replaced},
+        {"a path below the picture", scene_with_path("3000 4000\n3000 4300\n"), Frame_as("laser.pgm"), 5,
+         {"High-level-limit of 10000 applied.\n",
+          "The beam path in 'tavrolinpath.txt' reaches row 4224, outside the picture's rows 0 to 4223, ending...\n"}},
+        {"a path above the picture", scene_with_path("3000 -100\n3000 100\n"), Frame_as("laser.pgm"), 5,
+         {"The beam path in 'tavrolinpath.txt' reaches row -100, outside the picture's rows 0 to 4223, ending...\n"}},
+        {"beam bands across the left edge", scene_with_path("10 1000\n10 1100\n"), Frame_as("laser.pgm"), 5,
+         {"The beam bands on row 1000 reach columns -20 to 40, outside the picture's columns 0 to 6383 "
+          "(path in 'tavrolinpath.txt', band width and side scale in 'tavrolinconfig.txt'), ending...\n"}},
+        {"side bands across the right edge",
+         {{"tavrolinconfig.txt", Config("500 10 30 20 0 10000 100 3231 2139 2052")},
+          {"tavrolinpath.txt", "6000 1000\n6000 1100\n"}},
+         Frame_as("laser.pgm"), 5,
+         {"The beam bands on row 1000 reach columns 5400 to 6600, outside",
+          "(path in 'tavrolinpath.txt', band width and side scale in 'tavrolinconfig.txt'), ending...\n"}},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+// A product that can't be written is reported on its stage's line, the run goes
+// on, ends with code 6, and the earlier product stays as it was.
+TEST(BadInput, ProductsThatCannotBeWritten)
+{
+    const std::string picture_failed = "Writing new 'linearlyscaledG.PGM' file...Can't write to 'linearlyscaledG.PGM' - file\n";
+    const std::string table_line = "Extracting tavrolin data into 'tavrolin_data.txt' file...";
+    const Case cases[] = {
+        {"a folder in place of the picture", With_pictures({}),
+         [](const std::string& folder) {
+             Link_frame(folder, "laser.pgm");
+             Folder_in_place_of(picture_name)(folder);
+         },
+         6, {picture_failed, table_line + "\nScaling coefficient", "\nOK\n"},
+         Product::folder, Product::replaced},
+        {"a folder in place of the table", With_pictures({}),
+         [](const std::string& folder) {
+             Link_frame(folder, "laser.pgm");
+             Folder_in_place_of(table_name)(folder);
+         },
+         6, {"Writing new 'linearlyscaledG.PGM' file...OK\n",
+             table_line + "Can't write to 'tavrolin_data.txt' - file\n"},
+         Product::replaced, Product::folder},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+TEST(BadInput, ProductsWriteProtected)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "the superuser writes whatever the permissions";
+    const std::string table_line = "Extracting tavrolin data into 'tavrolin_data.txt' file...";
+    const Case read_only = {
+        "a read-only folder", With_pictures({}),
+        [](const std::string& folder) {
+            Link_frame(folder, "laser.pgm");
+            ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+        },
+        6,
+        {"Writing new 'linearlyscaledG.PGM' file...Can't write to 'linearlyscaledG.PGM' - file\n",
+         table_line + "Can't write to 'tavrolin_data.txt' - file\n"}};
+    Check(read_only);
+
+    const Case protected_table = {
+        "a write-protected table", With_pictures({}),
+        [](const std::string& folder) {
+            Link_frame(folder, "laser.pgm");
+            ASSERT_EQ(chmod((folder + "/" + table_name).c_str(), 0444), 0);
+        },
+        6,
+        {"Writing new 'linearlyscaledG.PGM' file...OK\n",
+         table_line + "Can't write to 'tavrolin_data.txt' - file\n"},
+        Product::replaced, Product::kept};
+    Check(protected_table);
+}
+
+}  // namespace
