@@ -28,10 +28,10 @@ for target in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$target"
   log="build-fuzz/fuzz_$target.log"
   echo "== fuzz_$target for ${seconds} s"
-  # -timeout: an input that takes 10 s is a hang; -rss_limit_mb: a forged size must
-  # not make a reader allocate what the input doesn't hold.
+  # -timeout: an input that takes 10 s is a hang; -malloc_limit_mb: a forged size
+  # must not make a reader allocate what the input doesn't hold.
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-     "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
+     "build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 \
        -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" \
        "build-fuzz/corpus/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
     if grep -qE 'runtime error:|ERROR: (Address|Leak)Sanitizer' "$log"; then
