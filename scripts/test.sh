@@ -9,12 +9,12 @@ generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 
 echo "== Release build and tests"
-cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTAVROLIN_TESTS=ON >/dev/null
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
 
 echo "== Sanitizer build (ASan + UBSan) and tests"
-cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DTAVROLIN_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DTAVROLIN_SANITIZE=ON -DTAVROLIN_TESTS=ON >/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
 
