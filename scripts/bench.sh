@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Speed and memory of a full-frame run: median wall time and peak resident memory of
+# `tavrolin` on three generated full-frame scenes (a dark frame and a 2-point path,
+# a dark frame and a 2000-point path, no dark frame and a 2-point path).
+#
+# Usage: scripts/bench.sh [RUNS]        (RUNS defaults to 7)
+#
+# Environment:
+#   TAVROLIN_BUILD   build folder (default: build-bench, a Release build that this
+#                    script configures when it is missing and brings up to date)
+#   TAVROLIN_EXE     the program to measure instead of the build's (to compare builds)
+#   TAVROLIN_SCENES  folder for the scenes (default: a temporary folder, removed at
+#                    the end); scenes already there are reused, so that figures of two
+#                    builds can be compared on the same pictures (about 270 MB)
+#
+# Needs: cmake and a C++17 compiler; GNU time as /usr/bin/time (Debian package `time`);
+# and a scene generator, taken in this order:
+#   1. the project's generator, BUILD/tools/tavrolin-scene, once it is built;
+#   2. otherwise make_scene.py from the reference folder beside the project
+#      (../shared/reference/make_scene.py), run by /usr/bin/python3 with numpy
+#      (Debian package python3-numpy).
+# The generated path is replaced by a straight one of 2 or of 2000 points between the
+# generated path's first and last rows.
+#
+# The machine may be shared: compare figures taken in one run of this script.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+runs=${1:-7}
+build=${TAVROLIN_BUILD:-build-bench}
+
+if [ ! -x /usr/bin/time ]; then
+  echo "bench.sh: /usr/bin/time (GNU time) is missing; install the Debian package 'time'" >&2
+  exit 1
+fi
+
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+if [ -n "${TAVROLIN_EXE:-}" ]; then
+  exe=$TAVROLIN_EXE
+else
+  cmake --build "$build" -j2 --target tavrolin >/dev/null
+  exe=$root/$build/tavrolin
+fi
+# The project's scene generator, where the build has it.
+cmake --build "$build" -j2 --target tavrolin-scene >/dev/null 2>&1 || true
+
+reference_generator=$root/../shared/reference/make_scene.py
+scene_tool=
+for candidate in "$build/tools/tavrolin-scene" build/tools/tavrolin-scene; do
+  if [ -x "$candidate" ]; then scene_tool=$root/$candidate; break; fi
+done
+if [ -n "$scene_tool" ]; then
+  make_scene=("$scene_tool")
+  no_dark=--no-dark
+elif [ -f "$reference_generator" ] && /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
+  make_scene=(/usr/bin/python3 "$reference_generator")
+  no_dark=--nodark
+else
+  echo "bench.sh: no scene generator: build tools/tavrolin-scene, or provide" >&2
+  echo "  $reference_generator with /usr/bin/python3 and numpy" >&2
+  exit 1
+fi
+
+if [ -n "${TAVROLIN_SCENES:-}" ]; then
+  scenes=$TAVROLIN_SCENES
+  mkdir -p "$scenes"
+else
+  scenes=$(mktemp -d)
+  trap 'rm -rf "$scenes"' EXIT
+fi
+
+# Rewrites the path file of folder $1 as $2 points on the straight line between the
+# generated path's first and last rows, so that both path sizes make the same work.
+straight_path() {
+  awk -v n="$2" '
+    { for (i = 1; i + 1 <= NF; i += 2) { x[++k] = $i; y[k] = $(i + 1) } }
+    END {
+      first = 1; last = 1
+      for (i = 2; i <= k; ++i) {
+        if (y[i] < y[first]) first = i
+        if (y[i] > y[last]) last = i
+      }
+      for (i = 0; i < n; ++i) {
+        f = i / (n - 1)
+        printf "%d %d\n", x[first] + int(f * (x[last] - x[first])), y[first] + int(f * (y[last] - y[first]))
+      }
+    }' "$1/tavrolinpath.txt" >"$1/path.tmp"
+  mv "$1/path.tmp" "$1/tavrolinpath.txt"
+}
+
+# One scene per case: a folder, whether it has a dark picture, and its path size.
+cases=("path-2 dark 2" "path-2000 dark 2000" "no-dark none 2")
+generated=reused
+for entry in "${cases[@]}"; do
+  read -r name dark points <<<"$entry"
+  dir=$scenes/$name
+  [ -f "$dir/tavrolinconfig.txt" ] && continue
+  generated="${make_scene[*]}"
+  mkdir -p "$dir"
+  if [ "$dark" = dark ]; then
+    "${make_scene[@]}" "$dir" --seed 7 >/dev/null
+  else
+    "${make_scene[@]}" "$dir" --seed 7 "$no_dark" >/dev/null
+  fi
+  straight_path "$dir" "$points"
+done
+
+median_of() {
+  sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
+echo "tavrolin: $exe"
+echo "scenes:   $scenes ($generated, seed 7), $runs runs each"
+printf '%-10s %12s %12s %12s %14s\n' case "median s" "min s" "max s" "peak RSS MB"
+for entry in "${cases[@]}"; do
+  read -r name dark points <<<"$entry"
+  dir=$scenes/$name
+  times=()
+  peak_kb=0
+  for ((i = 0; i < runs; ++i)); do
+    start=$(date +%s%N)
+    (cd "$dir" && /usr/bin/time -v -o time.txt "$exe" </dev/null >stdout.txt)
+    end=$(date +%s%N)
+    times+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')")
+    kb=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$dir/time.txt")
+    [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
+  done
+  sorted=$(printf '%s\n' "${times[@]}" | sort -g)
+  printf '%-10s %12s %12s %12s %14s\n' "$name" \
+    "$(printf '%s\n' "${times[@]}" | median_of)" \
+    "$(head -1 <<<"$sorted")" "$(tail -1 <<<"$sorted")" \
+    "$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+done
