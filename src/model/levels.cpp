@@ -1,6 +1,5 @@
 #include "model/levels.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <iostream>
 
@@ -20,9 +19,25 @@ float zero_level_B_bckg = 0.0f;
 
 namespace {
 
+// The raw red, green and blue readings of the cell holding pixel (x, y), x and y
+// not negative: what Get_jas gives while every dark level is 0.
+struct Raw_cell {
+    float R, G, B;
+};
+
+inline Raw_cell Raw_reading(const ImagePlane& plane, int32_t x, int32_t y)
+{
+    const size_t top = size_t(hsize) * size_t(y - y % 2) + size_t(x - x % 2);
+    const size_t bottom = top + size_t(hsize);
+    return {static_cast<float>(plane[top]),
+            static_cast<float>(0.5 * plane[top + 1] + 0.5 * plane[bottom]),
+            static_cast<float>(plane[bottom + 1])};
+}
+
 // Dark levels from the covered areas. Every running sum is a 32-bit float rounded
 // after each addition, in the order areas, rows, columns: the reported levels
-// depend on that order once the sums pass 2^24.
+// depend on that order once the sums pass 2^24. The levels are all 0 during the
+// pass, so each cell reading is the raw one.
 void Measure_zero_levels()
 {
     zero_level = 0.0f;
@@ -30,35 +45,48 @@ void Measure_zero_levels()
     zero_level_R_bckg = zero_level_G_bckg = zero_level_B_bckg = 0.0f;
 
     int32_t n = 0;
+    float sum = 0.0f;
     float sum_R = 0.0f, sum_G = 0.0f, sum_B = 0.0f;
     float sum_R_bckg = 0.0f, sum_G_bckg = 0.0f, sum_B_bckg = 0.0f;
     for (int32_t i = 0; i < border_no; ++i) {
         const PixelArea& area = border[i];
         for (int32_t y = area.y_from; y < area.y_to; ++y) {
             for (int32_t x = area.x_from; x < area.x_to; ++x) {
-                zero_level += value[size_t(hsize) * size_t(y) + size_t(x)];
-                float R, G, B;
-                Get_jas(value, x, y, R, G, B);
-                sum_R += R;
-                sum_G += G;
-                sum_B += B;
-                Get_jas(value_bckg, x, y, R, G, B);
-                sum_R_bckg += R;
-                sum_G_bckg += G;
-                sum_B_bckg += B;
+                sum += value[size_t(hsize) * size_t(y) + size_t(x)];
+                const Raw_cell laser = Raw_reading(value, x, y);
+                sum_R += laser.R;
+                sum_G += laser.G;
+                sum_B += laser.B;
+                const Raw_cell dark = Raw_reading(value_bckg, x, y);
+                sum_R_bckg += dark.R;
+                sum_G_bckg += dark.G;
+                sum_B_bckg += dark.B;
                 ++n;
             }
         }
     }
     if (n == 0) return;   // no covered pixel: the levels stay 0
     const double count = n;
-    zero_level = static_cast<float>(zero_level / count);
+    zero_level = static_cast<float>(sum / count);
     zero_level_R = static_cast<float>(sum_R / count);
     zero_level_G = static_cast<float>(sum_G / count);
     zero_level_B = static_cast<float>(sum_B / count);
     zero_level_R_bckg = static_cast<float>(sum_R_bckg / count);
     zero_level_G_bckg = static_cast<float>(sum_G_bckg / count);
     zero_level_B_bckg = static_cast<float>(sum_B_bckg / count);
+}
+
+// Highest and lowest sample of the laser picture, in a loop that vectorises.
+void Find_extremes()
+{
+    uint16_t lowest = 65535;
+    uint16_t highest = 0;
+    for (const uint16_t sample : value) {
+        lowest = sample < lowest ? sample : lowest;
+        highest = sample > highest ? sample : highest;
+    }
+    maxvalue = highest;
+    minvalue = lowest;
 }
 
 // Mean net levels of the square at the middle of the active picture area, scanned
@@ -88,9 +116,7 @@ void Report_centre_levels()
 void Measure_levels()
 {
     std::cout << "Processing the picture of the laser beam..." << std::endl;
-    const auto extremes = std::minmax_element(value.begin(), value.end());
-    maxvalue = *extremes.second;
-    minvalue = *extremes.first;
+    Find_extremes();
     std::cout << "Highest level found: " << maxvalue << std::endl;
     std::cout << "Lowest level found:  " << minvalue << std::endl;
 
