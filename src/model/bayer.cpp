@@ -1,5 +1,6 @@
 #include "model/bayer.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "model/levels.h"
@@ -22,4 +23,48 @@ void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, 
     B = static_cast<float>(static_cast<double>(plane[bottom + 1]) - level_B);
     // The two green samples are averaged and corrected in double, rounded once.
     G = static_cast<float>(0.5 * plane[top + 1] + 0.5 * plane[bottom] - level_G);
+}
+
+void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
+{
+    assert(0 <= x_from && x_from <= x_to && x_to <= hsize && y >= 0 && y < vsize);
+    assert(value.size() == size_t(hsize) * size_t(vsize));
+    assert(value_bckg.size() == value.size());
+    if (x_from >= x_to) return;
+
+    const size_t top = size_t(hsize) * size_t(y - y % 2);
+    const uint16_t* laser_top = value.data() + top;
+    const uint16_t* laser_bottom = laser_top + hsize;
+    const uint16_t* dark_top = value_bckg.data() + top;
+    const uint16_t* dark_bottom = dark_top + hsize;
+    const float level = zero_level_G;
+    const float level_dark = zero_level_G_bckg;
+
+    // The same green levels as Get_jas gives, in float arithmetic so that four cells go
+    // through at a time: the mean of two 16-bit samples is exact in float, and the
+    // float difference of two floats is the double difference rounded to float (a
+    // double holds more than twice the digits of a float).
+    const auto net = [&](int32_t c) {
+        const int32_t x0 = 2 * c;
+        const float laser =
+            static_cast<float>(int32_t{laser_top[x0 + 1]} + laser_bottom[x0]) * 0.5f - level;
+        const float dark =
+            static_cast<float>(int32_t{dark_top[x0 + 1]} + dark_bottom[x0]) * 0.5f - level_dark;
+        return laser - dark;
+    };
+
+    // Cells from the one holding x_from to the one holding x_to - 1; the first and
+    // last may have only one of their columns in the range.
+    int32_t c = x_from / 2;
+    const int32_t end_cell = (x_to - 1) / 2 + 1;
+    if (x_from % 2 != 0) green[0] = net(c++);
+    const int32_t whole_end = x_to % 2 != 0 ? end_cell - 1 : end_cell;
+    float* out = green + (2 * c - x_from);
+    for (int32_t k = 0; k < whole_end - c; ++k) {
+        const float g = net(c + k);
+        out[2 * k] = g;
+        out[2 * k + 1] = g;
+    }
+    c = std::max(c, whole_end);
+    if (x_to % 2 != 0 && c < end_cell) green[x_to - 1 - x_from] = net(c);
 }

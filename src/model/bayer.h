@@ -11,3 +11,10 @@
 // levels for any other plane. The cell's origin is (x - x % 2, y - y % 2) with the
 // remainder of truncating division. The caller keeps the cell inside the plane.
 void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, float& B);
+
+// Net green levels of pixel row y for the columns x_from to x_to - 1: for each
+// column the green level of its cell in the laser picture less that in the dark
+// picture, both as Get_jas gives them, rounded to float, into green[0] onwards.
+// Both columns of a cell receive the same level. The caller keeps the cells of the
+// columns inside both planes (0 <= x_from <= x_to <= hsize).
+void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green);

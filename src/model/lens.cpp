@@ -9,28 +9,24 @@ bool was_no_warning = true;
 
 namespace {
 
-constexpr double reference_radius = 1990.0;
 constexpr double pi = 3.141592653589793;
-constexpr float limit_angle = 90.0f;
 
 }  // namespace
 
 float R2thetadeg(float r)
 {
-    const float rn = static_cast<float>(r * (reference_radius / rmax));
-    return static_cast<float>(0.037419 * rn + (3.8364e-06 * rn) * rn);
+    return Zenith_angle(r, Lens_scale());
 }
 
 float Thetadeg2r(float theta)
 {
     const float t = static_cast<float>(26.053 * theta - (0.043766 * theta) * theta);
-    return static_cast<float>(t * (rmax / reference_radius));
+    return static_cast<float>(t * (rmax / lens_reference_radius));
 }
 
 float Sensitivity(float theta)
 {
-    if (theta > limit_angle) return 1.0f;
-    return static_cast<float>(1.0 - ((4.3e-07 * theta) * theta) * theta);
+    return Lens_sensitivity(theta);
 }
 
 void ThetaFi2xys(float theta, float phi, int32_t& x, int32_t& y, float& sens)

@@ -4,8 +4,44 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+#include "driver/settings.h"
 
 extern bool was_no_warning;   // true until the first "chip border reached..." warning
+
+constexpr double lens_reference_radius = 1990.0;   // pixels
+
+// The factor that takes a picture's distances onto the reference image circle of
+// 1990 pixels: the quotient 1990 / rmax, formed in double before any distance is
+// multiplied by it.
+inline double Lens_scale()
+{
+    return lens_reference_radius / rmax;
+}
+
+// R2thetadeg with the factor of Lens_scale() given, for loops over many pixels. The
+// normalised distance is rounded to float, and the polynomial is evaluated in double
+// and rounded once: the angles of every product depend on these two rounding points.
+inline float Zenith_angle(float r, double scale)
+{
+    const float rn = static_cast<float>(r * scale);
+    return static_cast<float>(0.037419 * rn + (3.8364e-06 * rn) * rn);
+}
+
+// Sensitivity in a form that loops over pixels vectorise: the cubic is evaluated in
+// double and rounded once. Beyond 90 degrees the angle is replaced by +0, for which
+// the cubic gives exactly 1. The angle is cleared with a bit mask: with a select
+// (on the angle or on the result) the compiler keeps a branch around the cubic.
+inline float Lens_sensitivity(float theta)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &theta, sizeof bits);
+    bits &= theta > 90.0f ? 0u : ~0u;
+    float t;
+    std::memcpy(&t, &bits, sizeof t);
+    return static_cast<float>(1.0 - ((4.3e-07 * t) * t) * t);
+}
 
 // Distance from the image centre in pixels to zenith angle in degrees.
 float R2thetadeg(float r);

@@ -1,8 +1,10 @@
 #include "products/corrected_pgm.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "driver/settings.h"
@@ -17,44 +19,166 @@ namespace {
 
 const char* const picture_name = "linearlyscaledG.PGM";
 
-// Net green level of pixel (x, y), dark-corrected and divided by the lens
-// sensitivity at the pixel's distance from the image centre.
-float Corrected_green(int32_t x, int32_t y)
-{
-    float R, G_laser, G_dark, B;
-    Get_jas(value, x, y, R, G_laser, B);
-    Get_jas(value_bckg, x, y, R, G_dark, B);
-    const float g = G_laser - G_dark;
+// Rows written to the file at a time.
+constexpr int32_t rows_per_write = 64;
 
-    const float dx = static_cast<float>(int64_t{x} - xcentre);
-    const float dy = static_cast<float>(int64_t{y} - ycentre);
-    const float dx2 = dx * dx;
-    const float r2 = static_cast<float>(double{dx2} + double{dy} * dy);
-    const float r = static_cast<float>(std::sqrt(double{r2}));
-    return static_cast<float>(g / double{Sensitivity(R2thetadeg(r))});
-}
+// The corrected values of the picture, one row at a time: the net green level
+// (laser less dark) divided by the lens sensitivity at the pixel's distance from the
+// image centre, cut at 0, with the four marker lines of the beam band, and cut at
+// the high-level limit.
+class Corrected_rows {
+public:
+    Corrected_rows()
+        : squared_dx_(size_t(hsize)), green_(size_t(hsize)), scale_(Lens_scale())
+    {
+        // The column offset is rounded to float and squared in float: the radius of
+        // this picture is formed that way, unlike the radius of the beam signal.
+        for (int32_t x = 0; x < hsize; ++x) {
+            const float dx = static_cast<float>(int64_t{x} - xcentre);
+            squared_dx_[size_t(x)] = dx * dx;
+        }
+        // The high-level limit cuts the marker value as it cuts every other value.
+        const bool limited = correction > 1e-6;
+        limit_ = limited ? correction : std::numeric_limits<float>::infinity();
+        const float marker = maxvalue - zero_level;
+        marker_ = limited && marker > correction ? correction : marker;
+    }
 
-// The corrected values of the whole frame, row by row, with the marker lines and
-// the high-level limit applied.
-std::vector<float> Corrected_frame()
-{
-    std::vector<float> corrected(size_t(hsize) * size_t(vsize));
-    const float marker = maxvalue - zero_level;
-    const bool limited = correction > 1e-6;
-    const int64_t band = pathwidth;
-    const int64_t side = int64_t{2} * sidescale * pathwidth;
-    size_t index = 0;
-    for (int32_t y = 0; y < vsize; ++y) {
-        // Rows outside the path give -1, which the marker tests use like a column.
-        const int64_t p = Getpathx(y);
-        for (int32_t x = 0; x < hsize; ++x, ++index) {
-            float g = std::max(Corrected_green(x, y), 0.0f);
-            if (x == p - band || x == p + band || x == p - side || x == p + side) g = marker;
-            if (limited && g > correction) g = correction;
-            corrected[index] = g;
+    // Fills row[0] to row[hsize - 1] with the corrected values of row y.
+    void Compute(int32_t y, float* row)
+    {
+        const int32_t cell_row = y - y % 2;
+        if (cell_row != green_row_) {   // both rows of a cell share its green levels
+            Net_greens(y, 0, hsize, green_.data());
+            green_row_ = cell_row;
+        }
+        const float dy = static_cast<float>(int64_t{y} - ycentre);
+        const double squared_dy = double{dy} * dy;
+        const double scale = scale_;
+        const float limit = limit_;
+        const float* green = green_.data();
+        const float* squared_dx = squared_dx_.data();
+        // No call and no branch per pixel, so that the loop vectorises. The squared
+        // radius is rounded to float before the root, the root to float, and the
+        // quotient of level and sensitivity to float, each as the lens model rounds.
+        for (int32_t x = 0; x < hsize; ++x) {
+            const float r2 = static_cast<float>(double{squared_dx[x]} + squared_dy);
+            const float r = static_cast<float>(std::sqrt(double{r2}));
+            const float S = Lens_sensitivity(Zenith_angle(r, scale));
+            float g = static_cast<float>(green[x] / double{S});
+            g = g < 0.0f ? 0.0f : g;
+            row[x] = g > limit ? limit : g;
+        }
+        for (const int64_t column : Marker_columns(y)) {
+            if (column >= 0 && column < hsize) row[column] = marker_;
         }
     }
-    return corrected;
+
+    // The largest value that a pixel off the marker lines can take when the net
+    // green level of its cell is `green`.
+    float Bound(float green) const
+    {
+        // The lens sensitivity is never below its value at 90 degrees: it falls with
+        // the angle up to there and is 1 beyond. Every step from level to value is
+        // rounded by a monotone rule, so the bound holds for the rounded values too.
+        const float g = green / lowest_sensitivity_;
+        const float cut = g < 0.0f ? 0.0f : g;
+        return cut > limit_ ? limit_ : cut;
+    }
+
+    // True when a marker column of row y lies inside the picture.
+    bool Has_marker(int32_t y) const
+    {
+        for (const int64_t column : Marker_columns(y)) {
+            if (column >= 0 && column < hsize) return true;
+        }
+        return false;
+    }
+
+    float Marker() const { return marker_; }
+
+private:
+    // Rows off the path give -1, which the marker tests use like a column.
+    static std::array<int64_t, 4> Marker_columns(int32_t y)
+    {
+        const int64_t p = Getpathx(y);
+        const int64_t band = pathwidth;
+        const int64_t side = int64_t{2} * sidescale * pathwidth;
+        return {p - band, p + band, p - side, p + side};
+    }
+
+    std::vector<float> squared_dx_;   // per column, (x - xcentre)^2 as the radius takes it
+    std::vector<float> green_;        // net green levels of the current cell row
+    int32_t green_row_ = -1;          // first row of the cell row in green_
+    double scale_;                    // distance factor of the lens model
+    float lowest_sensitivity_ = Lens_sensitivity(90.0f);
+    float limit_;                     // the high-level limit, or infinity
+    float marker_;                    // the marker value after the limit
+};
+
+// The largest of n values, none of them NaN. Eight running maxima, so that the
+// comparisons don't wait on each other; the largest value is the same in any order.
+float Max_of(const float* v, int32_t n)
+{
+    constexpr int32_t lanes = 8;
+    float lane[lanes];
+    std::fill(lane, lane + lanes, -std::numeric_limits<float>::infinity());
+    int32_t x = 0;
+    for (; x + lanes <= n; x += lanes) {
+        for (int32_t k = 0; k < lanes; ++k) lane[k] = v[x + k] > lane[k] ? v[x + k] : lane[k];
+    }
+    float m = -std::numeric_limits<float>::infinity();
+    for (; x < n; ++x) m = v[x] > m ? v[x] : m;
+    for (const float l : lane) m = l > m ? l : m;
+    return m;
+}
+
+// The largest corrected value of the picture. Only rows that can hold it are
+// computed: the cell rows are taken in descending order of their largest net green
+// level, and the search ends at the first whose bound can't exceed the largest
+// value found so far.
+float Largest_value(Corrected_rows& corrected)
+{
+    float m = -std::numeric_limits<float>::infinity();
+    for (int32_t y = 0; y < vsize; ++y) {
+        if (corrected.Has_marker(y)) {
+            m = corrected.Marker();
+            break;
+        }
+    }
+
+    std::vector<float> row(static_cast<size_t>(hsize));
+    std::vector<std::pair<float, int32_t>> cell_rows;   // largest net green, first row
+    cell_rows.reserve(size_t(vsize / 2));
+    for (int32_t y = 0; y < vsize; y += 2) {
+        Net_greens(y, 0, hsize, row.data());
+        cell_rows.emplace_back(Max_of(row.data(), hsize), y);
+    }
+    std::sort(cell_rows.begin(), cell_rows.end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& cell_row : cell_rows) {
+        if (corrected.Bound(cell_row.first) <= m) break;
+        for (int32_t y = cell_row.second; y < cell_row.second + 2; ++y) {
+            corrected.Compute(y, row.data());
+            m = std::max(m, Max_of(row.data(), hsize));
+        }
+    }
+    return m;
+}
+
+// The 16-bit samples of one row, most significant byte first: each value scaled so
+// that the largest value m of the picture becomes `resolution`.
+void Scale_row(const float* row, float m, unsigned char* bytes)
+{
+    const float full = static_cast<float>(resolution);
+    for (int32_t x = 0; x < hsize; ++x) {
+        // The quotient and the product in double, rounded to float once.
+        const float s = static_cast<float>(double{row[x]} / m * resolution);
+        const float cut = full < s ? full : s;
+        const int32_t n = s >= 0.0f ? static_cast<int32_t>(cut) : 0;
+        bytes[2 * x] = static_cast<unsigned char>(n >> 8);
+        bytes[2 * x + 1] = static_cast<unsigned char>(n & 0xFF);
+    }
 }
 
 }  // namespace
@@ -65,21 +189,27 @@ bool Write_corrected_PGM()
     if (!Open_product(picture_name, product)) return false;
     std::fprintf(product.stream, "P5\n%d %d\n%d\n", hsize, vsize, resolution);
 
-    const std::vector<float> corrected = Corrected_frame();
-    const float m = *std::max_element(corrected.begin(), corrected.end());
-    std::vector<unsigned char> bytes(2 * size_t(hsize));
-    for (size_t row = 0; row < size_t(vsize); ++row) {
-        const float* g = corrected.data() + row * size_t(hsize);
-        for (size_t x = 0; x < size_t(hsize); ++x) {
-            int32_t n = 0;
+    // The largest value is needed before the first sample can be scaled: rather
+    // than hold a float for every pixel, it is found first, and the rows are
+    // computed again for writing.
+    Corrected_rows corrected;
+    const float m = Largest_value(corrected);
+    std::vector<float> row(static_cast<size_t>(hsize));
+
+    const size_t row_bytes = 2 * size_t(hsize);
+    std::vector<unsigned char> bytes(row_bytes * size_t(std::min(rows_per_write, vsize)));
+    for (int32_t y = 0; y < vsize;) {
+        const int32_t rows = std::min(rows_per_write, vsize - y);
+        for (int32_t i = 0; i < rows; ++i, ++y) {
+            unsigned char* out = bytes.data() + size_t(i) * row_bytes;
             if (m != 0.0f) {   // with no value above 0 every sample is 0
-                float s = static_cast<float>(double{g[x]} / m * resolution);
-                if (s >= 0.0f) n = static_cast<int32_t>(std::min(s, float(resolution)));
+                corrected.Compute(y, row.data());
+                Scale_row(row.data(), m, out);
+            } else {
+                std::fill(out, out + row_bytes, 0);
             }
-            bytes[2 * x] = static_cast<unsigned char>(n / 256);
-            bytes[2 * x + 1] = static_cast<unsigned char>(n % 256);
         }
-        std::fwrite(bytes.data(), 1, bytes.size(), product.stream);
+        std::fwrite(bytes.data(), 1, row_bytes * size_t(rows), product.stream);
     }
     return Finish_product(product);
 }
