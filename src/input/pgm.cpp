@@ -20,6 +20,9 @@ namespace {
 
 constexpr int32_t sixteen_bit_maxval = 65535;
 
+// Samples read from a picture file at a time (256 KiB).
+constexpr size_t samples_per_block = size_t{1} << 17;
+
 // The first cell origin and one past the last cell column (or row) that a run of
 // pixel positions from `first` to `last` reads; a cell's origin is the position
 // less its remainder by 2, which truncates toward zero.
@@ -223,13 +226,23 @@ std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t c
     if (start < 0 || end < start || !in) return truncated;
     if (static_cast<uint64_t>(end - start) / 2 < count) return truncated;
 
-    plane.resize(count);
-    in.read(reinterpret_cast<char*>(plane.data()), static_cast<std::streamsize>(2 * count));
-    if (static_cast<size_t>(in.gcount()) != 2 * count) return truncated;
-    // Samples are stored most significant byte first.
-    for (uint16_t& sample : plane) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(&sample);
-        sample = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+    // Block reads into a buffer that stays in the cache, where the bytes are put in
+    // order, then appended: the plane is written once, never zero-filled first.
+    plane.clear();
+    plane.reserve(count);
+    std::vector<unsigned char> block(2 * std::min(count, samples_per_block));
+    for (size_t done = 0; done < count;) {
+        const size_t samples = std::min(count - done, samples_per_block);
+        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(2 * samples));
+        if (static_cast<size_t>(in.gcount()) != 2 * samples) return truncated;
+        const size_t first = plane.size();
+        plane.resize(first + samples);
+        uint16_t* out = plane.data() + first;
+        // Samples are stored most significant byte first.
+        for (size_t i = 0; i < samples; ++i) {
+            out[i] = static_cast<uint16_t>(block[2 * i] << 8 | block[2 * i + 1]);
+        }
+        done += samples;
     }
     return std::string();
 }
