@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include "driver/settings.h"
@@ -30,6 +31,21 @@ void Cell_extent(int64_t first, int64_t last, int64_t& lowest, int64_t& beyond)
 {
     lowest = first - first % 2;
     beyond = last - last % 2 + 2;
+}
+
+// Asks the system to back a fresh plane with large pages where it can: a full frame
+// otherwise takes some 13000 page faults per plane. Only a hint; nothing depends on it.
+void Prefer_large_pages(void* start, size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    const uintptr_t huge = uintptr_t{1} << 21;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(huge - 1);
+    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
 }
 
 // Opens a picture for binary reading; an empty text on success, else the reason.
@@ -229,19 +245,21 @@ std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t c
     // Block reads into a buffer that stays in the cache, where the bytes are put in
     // order, then appended: the plane is written once, never zero-filled first.
     plane.clear();
+    plane.shrink_to_fit();
     plane.reserve(count);
-    std::vector<unsigned char> block(2 * std::min(count, samples_per_block));
+    Prefer_large_pages(plane.data(), count * sizeof(uint16_t));
+    std::vector<uint16_t> block(std::min(count, samples_per_block));
     for (size_t done = 0; done < count;) {
         const size_t samples = std::min(count - done, samples_per_block);
         in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(2 * samples));
         if (static_cast<size_t>(in.gcount()) != 2 * samples) return truncated;
-        const size_t first = plane.size();
-        plane.resize(first + samples);
-        uint16_t* out = plane.data() + first;
         // Samples are stored most significant byte first.
         for (size_t i = 0; i < samples; ++i) {
-            out[i] = static_cast<uint16_t>(block[2 * i] << 8 | block[2 * i + 1]);
+            unsigned char bytes[2];
+            std::memcpy(bytes, &block[i], 2);
+            block[i] = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
         }
+        plane.insert(plane.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(samples));
         done += samples;
     }
     return std::string();
