@@ -124,7 +124,8 @@ int Read_background_picture()
     const size_t count = size_t(hsize) * size_t(vsize);
     if (std::strcmp(filename_bckg, "NODARK") == 0) {
         std::cout << "No background image is available - using zero levels." << std::endl;
-        value_bckg.assign(count, 0);
+        value_bckg.clear();
+        value_bckg.shrink_to_fit();
         return 0;
     }
     std::cout << "Reading background image data from file..." << std::flush;

@@ -17,7 +17,9 @@ extern int32_t hsize;        // width of the laser picture
 extern int32_t vsize;        // height of the laser picture
 extern int32_t resolution;   // maximum value of the laser picture
 extern ImagePlane value;         // the laser picture
-extern ImagePlane value_bckg;    // the dark picture, or zeros for "NODARK"
+// The dark picture. For "NODARK" the plane holds no samples and reads as a plane of
+// zeros of the laser picture's size: every reader of it takes an empty dark plane so.
+extern ImagePlane value_bckg;
 
 // Reads the three bytes of the identifier. Returns true for "P5"; `shown` receives
 // the first two bytes as text (cut at a NUL byte or at the end of the file).
@@ -38,7 +40,7 @@ std::string Check_frame_size(const std::string& name, int32_t width, int32_t hei
 std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t count,
                              ImagePlane& plane);
 
-// The picture stage: reads the laser picture and the dark picture (or makes the zero
-// plane for "NODARK"). Returns 0 to go on, or the exit code that ends the run: 2 for
+// The picture stage: reads the laser picture and the dark picture (or leaves the dark
+// plane empty, the plane of zeros, for "NODARK"). Returns 0 to go on, or the exit code that ends the run: 2 for
 // a picture that is not a usable 16-bit PGM, 3 for a maximum value other than 65535.
 int Read_pictures();

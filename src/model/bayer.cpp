@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <vector>
 
 #include "model/levels.h"
 
@@ -10,32 +11,39 @@ void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, 
     const int32_t x0 = x - x % 2;
     const int32_t y0 = y - y % 2;
     assert(x0 >= 0 && x0 + 1 < hsize && y0 >= 0 && y0 + 1 < vsize);
-    assert(plane.size() == size_t(hsize) * size_t(vsize));
 
     const bool laser = &plane == &value;
     const float level_R = laser ? zero_level_R : zero_level_R_bckg;
     const float level_G = laser ? zero_level_G : zero_level_G_bckg;
     const float level_B = laser ? zero_level_B : zero_level_B_bckg;
 
+    const bool zeros = !laser && plane.empty();
+    assert(zeros || plane.size() == size_t(hsize) * size_t(vsize));
     const size_t top = size_t(hsize) * size_t(y0) + size_t(x0);
     const size_t bottom = top + size_t(hsize);
-    R = static_cast<float>(static_cast<double>(plane[top]) - level_R);
-    B = static_cast<float>(static_cast<double>(plane[bottom + 1]) - level_B);
+    const auto sample = [&](size_t index) { return zeros ? uint16_t{0} : plane[index]; };
+    R = static_cast<float>(static_cast<double>(sample(top)) - level_R);
+    B = static_cast<float>(static_cast<double>(sample(bottom + 1)) - level_B);
     // The two green samples are averaged and corrected in double, rounded once.
-    G = static_cast<float>(0.5 * plane[top + 1] + 0.5 * plane[bottom] - level_G);
+    G = static_cast<float>(0.5 * sample(top + 1) + 0.5 * sample(bottom) - level_G);
 }
 
 void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
 {
     assert(0 <= x_from && x_from <= x_to && x_to <= hsize && y >= 0 && y < vsize);
     assert(value.size() == size_t(hsize) * size_t(vsize));
-    assert(value_bckg.size() == value.size());
+    assert(value_bckg.empty() || value_bckg.size() == value.size());
     if (x_from >= x_to) return;
 
     const size_t top = size_t(hsize) * size_t(y - y % 2);
     const uint16_t* laser_top = value.data() + top;
     const uint16_t* laser_bottom = laser_top + hsize;
-    const uint16_t* dark_top = value_bckg.data() + top;
+    // An empty dark plane is read through a cell row of zeros.
+    static std::vector<uint16_t> zero_rows;
+    if (value_bckg.empty() && zero_rows.size() < 2 * size_t(hsize)) {
+        zero_rows.assign(2 * size_t(hsize), 0);
+    }
+    const uint16_t* dark_top = value_bckg.empty() ? zero_rows.data() : value_bckg.data() + top;
     const uint16_t* dark_bottom = dark_top + hsize;
     const float level = zero_level_G;
     const float level_dark = zero_level_G_bckg;

@@ -9,7 +9,9 @@
 // that holds pixel (x, y), each less the dark level of its channel: the laser
 // picture's levels when `plane` is the very object `value`, the dark picture's
 // levels for any other plane. The cell's origin is (x - x % 2, y - y % 2) with the
-// remainder of truncating division. The caller keeps the cell inside the plane.
+// remainder of truncating division. The caller keeps the cell inside the plane. An
+// empty plane other than `value` (the dark plane of a run without a dark picture)
+// reads as zeros.
 void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, float& B);
 
 // Net green levels of pixel row y for the columns x_from to x_to - 1: for each

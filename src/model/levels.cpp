@@ -20,13 +20,15 @@ float zero_level_B_bckg = 0.0f;
 namespace {
 
 // The raw red, green and blue readings of the cell holding pixel (x, y), x and y
-// not negative: what Get_jas gives while every dark level is 0.
+// not negative: what Get_jas gives while every dark level is 0. The empty dark plane
+// of a run without a dark picture reads as zeros.
 struct Raw_cell {
     float R, G, B;
 };
 
 inline Raw_cell Raw_reading(const ImagePlane& plane, int32_t x, int32_t y)
 {
+    if (plane.empty()) return {0.0f, 0.0f, 0.0f};
     const size_t top = size_t(hsize) * size_t(y - y % 2) + size_t(x - x % 2);
     const size_t bottom = top + size_t(hsize);
     return {static_cast<float>(plane[top]),
