@@ -13,6 +13,7 @@
 #include "model/bayer.h"
 #include "model/lens.h"
 #include "model/levels.h"
+#include "model/row_clones.h"
 #include "products/output_file.h"
 
 namespace {
@@ -21,21 +22,6 @@ const char* const picture_name = "linearlyscaledG.PGM";
 
 // Rows written to the file at a time.
 constexpr int32_t rows_per_write = 64;
-
-// On x86-64 the row loop is also built for AVX2 and the processor picks the version
-// at load time; the default build still runs on any x86-64. Both versions round
-// every step alike: no step may be fused, and each operation rounds correctly.
-// Building with -DTAVROLIN_ROW_CLONES= keeps the default version only.
-#ifndef TAVROLIN_ROW_CLONES
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define TAVROLIN_ROW_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-#endif
-#endif
-#ifndef TAVROLIN_ROW_CLONES
-#define TAVROLIN_ROW_CLONES
-#endif
 
 // The lens-corrected net green levels of one row, cut at 0 and at `limit`, from the
 // net greens and squared column offsets of the row and its squared row offset. No
