@@ -35,15 +35,7 @@ TEST_F(NoDarkRun, ConsoleReportsEveryStage)
 {
     EXPECT_EQ(result_.exit_code, 0);
     const std::string expected_start =
-        "Program TAVROLIN analyses the laser beam brightness from 16-bit PGM files \n"
-        "(can be created from RAW files using free DCRAW software).\n"
-        "Input PGM filename(s) and other parameters are read from 'tavrolinconfig.txt' file.\n"
-        "The path of the laser beam is read from 'tavrolinpath.txt' file.\n"
-        "The PGM file can be obtained from RAW file using DCRAW:\n"
-        "DCRAW -E -4 -W -j -t 0 <input RAW filename>\n"
-        "For visual check it is possible to obtain identical TIFF file:\n"
-        "DCRAW -E -4 -W -j -t 0 -T <input RAW filename>\n"
-        "\n"
+        std::string(scene::banner) +
         "Reading parameters from 'tavrolinconfig.txt' ...OK\n"
         "Reading laser path points from 'tavrolinpath.txt'... 2 points read\n"
         "Reading laser path image from file...\n"

@@ -21,16 +21,7 @@ namespace {
 
 const std::string program = TAVROLIN_EXE;
 
-const std::string banner =
-    "Program TAVROLIN analyses the laser beam brightness from 16-bit PGM files \n"
-    "(can be created from RAW files using free DCRAW software).\n"
-    "Input PGM filename(s) and other parameters are read from 'tavrolinconfig.txt' file.\n"
-    "The path of the laser beam is read from 'tavrolinpath.txt' file.\n"
-    "The PGM file can be obtained from RAW file using DCRAW:\n"
-    "DCRAW -E -4 -W -j -t 0 <input RAW filename>\n"
-    "For visual check it is possible to obtain identical TIFF file:\n"
-    "DCRAW -E -4 -W -j -t 0 -T <input RAW filename>\n"
-    "\n";
+const std::string banner = scene::banner;
 const std::string config_line = "Reading parameters from 'tavrolinconfig.txt' ...";
 const std::string path_line = "Reading laser path points from 'tavrolinpath.txt'... ";
 const std::string laser_line = "Reading laser path image from file...\n";

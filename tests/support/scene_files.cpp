@@ -9,6 +9,17 @@
 
 namespace scene {
 
+const char* const banner =
+    "Program TAVROLIN analyses the laser beam brightness from 16-bit PGM files \n"
+    "(can be created from RAW files using free DCRAW software).\n"
+    "Input PGM filename(s) and other parameters are read from 'tavrolinconfig.txt' file.\n"
+    "The path of the laser beam is read from 'tavrolinpath.txt' file.\n"
+    "The PGM file can be obtained from RAW file using DCRAW:\n"
+    "DCRAW -E -4 -W -j -t 0 <input RAW filename>\n"
+    "For visual check it is possible to obtain identical TIFF file:\n"
+    "DCRAW -E -4 -W -j -t 0 -T <input RAW filename>\n"
+    "\n";
+
 std::string Make_folder()
 {
     char pattern[] = "/tmp/tavrolin_test_XXXXXX";

@@ -32,6 +32,9 @@ std::string Config_text(const std::string& laser, const std::string& dark,
 // The path text of the points, one pair per line.
 std::string Path_text(const std::vector<std::pair<int32_t, int32_t>>& points);
 
+// The banner every run prints first, the empty line after it included.
+extern const char* const banner;
+
 struct RunResult {
     int exit_code;
     std::string console;
