@@ -15,11 +15,6 @@ std::vector<float> gnetto;
 
 namespace {
 
-int64_t Floor_half(int64_t a)
-{
-    return a >= 0 ? a / 2 : -((1 - a) / 2);
-}
-
 // Distance of pixel (x, y) from the image centre, formed in double from the two
 // offsets as floats and rounded once.
 float Radius(int32_t x, int32_t y)
@@ -39,6 +34,12 @@ int32_t First_processed_row()
 int32_t Path_end_row()
 {
     return laserpath.back().y;
+}
+
+int64_t Processed_index(int64_t v)
+{
+    const int64_t offset = v - First_processed_row();
+    return offset >= 0 ? offset / 2 : -((1 - offset) / 2);
 }
 
 int Check_beam_bands()
@@ -104,7 +105,7 @@ float Scaling_coefficient(int32_t row90)
 {
     // The window rows fall onto consecutive processed-row indices k0 ... k0 + median.
     const int64_t n = static_cast<int64_t>(gnetto.size());
-    const int64_t k0 = Floor_half(int64_t{row90} - median - First_processed_row());
+    const int64_t k0 = Processed_index(int64_t{row90} - median);
     const int64_t k1 = k0 + median;
     const int64_t before = std::clamp<int64_t>(-k0, 0, int64_t{median} + 1);
     const int64_t after = std::clamp<int64_t>(k1 - (n - 1), 0, int64_t{median} + 1);

@@ -13,6 +13,10 @@ extern std::vector<float> gnetto;   // net signal of each processed row, in row 
 int32_t First_processed_row();
 int32_t Path_end_row();
 
+// Index in `gnetto` of row v, or of the processed row just before it when v falls
+// between two (v may lie outside the path): (v - y_F) / 2 rounded down.
+int64_t Processed_index(int64_t v);
+
 // Checks, before any product is written, that every processed row lies inside the
 // picture and that its beam and side bands (columns x_P - 2 w sidescale to
 // x_P + 2 w sidescale, taken to their colour cells) lie inside both planes.

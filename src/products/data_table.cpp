@@ -22,11 +22,6 @@ double Radians(double degrees)
     return degrees / 180.0 * pi;
 }
 
-int64_t Floor_half(int64_t a)
-{
-    return a >= 0 ? a / 2 : -((1 - a) / 2);
-}
-
 void Report_failure()
 {
     std::cout << "Can't write to '" << table_name << "' - file" << std::endl;
@@ -38,7 +33,7 @@ float Running_median(int32_t y)
 {
     // The window rows fall onto consecutive processed-row indices j0 ... j0 + median.
     const int64_t n = static_cast<int64_t>(gnetto.size());
-    const int64_t j0 = Floor_half(int64_t{y} - median - First_processed_row());
+    const int64_t j0 = Processed_index(int64_t{y} - median);
     const int64_t from = std::max<int64_t>(j0, 0);
     const int64_t to = std::min<int64_t>(j0 + median, n - 1);
     std::vector<float> window(gnetto.begin() + from, gnetto.begin() + to + 1);
