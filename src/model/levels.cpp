@@ -19,23 +19,6 @@ float zero_level_B_bckg = 0.0f;
 
 namespace {
 
-// The raw red, green and blue readings of the cell holding pixel (x, y), x and y
-// not negative: what Get_jas gives while every dark level is 0. The empty dark plane
-// of a run without a dark picture reads as zeros.
-struct Raw_cell {
-    float R, G, B;
-};
-
-inline Raw_cell Raw_reading(const ImagePlane& plane, int32_t x, int32_t y)
-{
-    if (plane.empty()) return {0.0f, 0.0f, 0.0f};
-    const size_t top = size_t(hsize) * size_t(y - y % 2) + size_t(x - x % 2);
-    const size_t bottom = top + size_t(hsize);
-    return {static_cast<float>(plane[top]),
-            static_cast<float>(0.5 * plane[top + 1] + 0.5 * plane[bottom]),
-            static_cast<float>(plane[bottom + 1])};
-}
-
 // Dark levels from the covered areas. Every running sum is a 32-bit float rounded
 // after each addition, in the order areas, rows, columns: the reported levels
 // depend on that order once the sums pass 2^24. The levels are all 0 during the
@@ -55,14 +38,15 @@ void Measure_zero_levels()
         for (int32_t y = area.y_from; y < area.y_to; ++y) {
             for (int32_t x = area.x_from; x < area.x_to; ++x) {
                 sum += value[size_t(hsize) * size_t(y) + size_t(x)];
-                const Raw_cell laser = Raw_reading(value, x, y);
-                sum_R += laser.R;
-                sum_G += laser.G;
-                sum_B += laser.B;
-                const Raw_cell dark = Raw_reading(value_bckg, x, y);
-                sum_R_bckg += dark.R;
-                sum_G_bckg += dark.G;
-                sum_B_bckg += dark.B;
+                float R, G, B;
+                Get_jas(value, x, y, R, G, B);
+                sum_R += R;
+                sum_G += G;
+                sum_B += B;
+                Get_jas(value_bckg, x, y, R, G, B);
+                sum_R_bckg += R;
+                sum_G_bckg += G;
+                sum_B_bckg += B;
                 ++n;
             }
         }
