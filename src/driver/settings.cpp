@@ -6,6 +6,8 @@
 #include <locale>
 #include <sstream>
 
+#include "driver/run_codes.h"
+
 namespace {
 
 constexpr float default_laserdistance = 500.0f;
@@ -19,7 +21,7 @@ constexpr int32_t default_xcentre = 3231;
 constexpr int32_t default_ycentre = 2139;
 constexpr int32_t default_rmax = 2052;
 
-const char* const config_name = "tavrolinconfig.txt";
+const char* const config_name = config_file_name;
 
 const char* const parameter_names[12] = {
     "filename", "filename_bckg", "laserdistance", "elevation", "pathwidth", "sidescale",
@@ -137,16 +139,16 @@ int Read_configuration()
     std::ifstream config(config_name);
     if (!config) {
         std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
-        return 4;
+        return exit_bad_configuration;
     }
     std::string failure = Parse_configuration(config);
     if (config.bad()) {   // opened, but not readable (a folder of that name, for instance)
         std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
-        return 4;
+        return exit_bad_configuration;
     }
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 4;
+        return exit_bad_configuration;
     }
     std::cout << "OK" << std::endl;
     return 0;

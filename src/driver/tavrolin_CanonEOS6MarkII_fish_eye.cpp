@@ -3,13 +3,25 @@
 // settings, the beam path and the pictures, measures the sensor's dark levels,
 // and writes the corrected green picture and the beam's data table.
 //
-// Exit codes: 0 complete run; 2 a picture that can't be used; 3 a picture that is
-// not 16-bit; 4 configuration file missing or wrong; 5 path file missing or wrong,
-// or a beam band outside the picture; 6 a product that could not be written.
+// The run, one stage after the other, each leaving its results in the run state:
+//  1. the banner;
+//  2. the settings from the configuration file (ends with code 4 when wrong);
+//  3. the beam path from the path file, sorted by row (code 5);
+//  4. the laser picture, then the dark picture or none (codes 2 and 3, after the
+//     key-press wait);
+//  5. the highest and lowest level, the dark levels of the covered pixels and the
+//     centre square's mean levels;
+//  6. the report of the high-level limit;
+//  7. the check that every processed row's bands lie inside the picture (code 5);
+//  8. the corrected green picture;
+//  9. the beam's net signal along the path and the data table;
+// 10. the key-press wait, then code 0, or 6 when a product could not be written.
+// The codes and their meanings are in driver/run_codes.h.
 
 #include <iostream>
 
 #include "driver/keypress.h"
+#include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
@@ -58,19 +70,19 @@ int main()
     if (int code = Check_beam_bands()) return code;
 
     bool complete = true;
-    std::cout << "Writing new 'linearlyscaledG.PGM' file..." << std::flush;
+    std::cout << "Writing new '" << corrected_picture_name << "' file..." << std::flush;
     if (Write_corrected_PGM()) {
         std::cout << "OK" << std::endl;
     } else {
-        std::cout << "Can't write to 'linearlyscaledG.PGM' - file" << std::endl;
+        std::cout << "Can't write to '" << corrected_picture_name << "' - file" << std::endl;
         complete = false;
     }
-    std::cout << "Extracting tavrolin data into 'tavrolin_data.txt' file..." << std::flush;
+    std::cout << "Extracting tavrolin data into '" << data_table_name << "' file..." << std::flush;
     if (Write_green_data()) {
         std::cout << "OK" << std::endl;
     } else {
         complete = false;
     }
     Wait_for_key_press();
-    return complete ? 0 : 6;
+    return complete ? exit_complete : exit_product_not_written;
 }

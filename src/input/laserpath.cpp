@@ -7,12 +7,14 @@
 #include <iostream>
 #include <limits>
 
+#include "driver/run_codes.h"
+
 std::vector<PathPoint> laserpath;
 PathPoint point;
 
 namespace {
 
-const char* const path_name = "tavrolinpath.txt";
+const char* const path_name = path_file_name;
 
 // Strict decimal integer: optional sign, digits only, within the signed 32-bit range.
 bool Token_to_int32(const std::string& token, int32_t& number)
@@ -67,16 +69,16 @@ int Read_laser_path()
     std::ifstream pathfile(path_name);
     if (!pathfile) {
         std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
-        return 5;
+        return exit_bad_path;
     }
     std::string failure = Parse_laser_path(pathfile);
     if (pathfile.bad()) {
         std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
-        return 5;
+        return exit_bad_path;
     }
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 5;
+        return exit_bad_path;
     }
     std::sort(laserpath.begin(), laserpath.end(), Compare);
     std::cout << laserpath.size() << " points read" << std::endl;
@@ -90,7 +92,7 @@ int Read_laser_path()
             std::cout << " but has them all on row " << laserpath.front().y;
         }
         std::cout << ", ending..." << std::endl;
-        return 5;
+        return exit_bad_path;
     }
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include "driver/run_codes.h"
 #include "driver/settings.h"
 
 int32_t hsize = 0;
@@ -90,30 +91,30 @@ int Read_laser_picture()
     std::string failure = Open_picture(filename, file);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 2;
+        return exit_bad_picture;
     }
     std::string identifier;
     if (!Read_pgm_identifier(file, identifier)) {
         Print_invalid(identifier, filename);
-        return 2;
+        return exit_bad_picture;
     }
     std::cout << filename << " file was opened succesfully..." << std::endl;
     Read_pgm_header(file, hsize, vsize, resolution);
     Print_sizes(hsize, vsize, resolution);
     if (resolution != sixteen_bit_maxval) {
         Print_not_16_bit();
-        return 3;
+        return exit_not_16_bit;
     }
     failure = Check_frame_size(filename, hsize, vsize);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 2;
+        return exit_bad_picture;
     }
     std::cout << "Reading image data from file..." << std::flush;
     failure = Read_pgm_samples(file, filename, size_t(hsize) * size_t(vsize), value);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 2;
+        return exit_bad_picture;
     }
     std::cout << "OK" << std::endl;
     return 0;
@@ -122,7 +123,7 @@ int Read_laser_picture()
 int Read_background_picture()
 {
     const size_t count = size_t(hsize) * size_t(vsize);
-    if (std::strcmp(filename_bckg, "NODARK") == 0) {
+    if (std::strcmp(filename_bckg, no_dark_name) == 0) {
         std::cout << "No background image is available - using zero levels." << std::endl;
         value_bckg.clear();
         value_bckg.shrink_to_fit();
@@ -133,12 +134,12 @@ int Read_background_picture()
     std::string failure = Open_picture(filename_bckg, file);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 2;
+        return exit_bad_picture;
     }
     std::string identifier;
     if (!Read_pgm_identifier(file, identifier)) {
         Print_invalid(identifier, filename_bckg);
-        return 2;
+        return exit_bad_picture;
     }
     std::cout << std::endl << filename_bckg << " file was opened succesfully..." << std::endl;
     int32_t width = 0;
@@ -148,19 +149,19 @@ int Read_background_picture()
     Print_sizes(width, height, maxval);
     if (maxval != sixteen_bit_maxval) {
         Print_not_16_bit();
-        return 3;
+        return exit_not_16_bit;
     }
     // The dark samples are subtracted pixel by pixel: the frames must be the same.
     if (width != hsize || height != vsize) {
         std::cout << "Background picture '" << filename_bckg << "' is " << width << " x "
                   << height << ", but the laser picture is " << hsize << " x " << vsize
                   << ", ending..." << std::endl;
-        return 2;
+        return exit_bad_picture;
     }
     failure = Read_pgm_samples(file, filename_bckg, count, value_bckg);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
-        return 2;
+        return exit_bad_picture;
     }
     std::cout << "OK" << std::endl;
     return 0;

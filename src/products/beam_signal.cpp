@@ -5,6 +5,7 @@
 #include <iostream>
 #include <utility>
 
+#include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
@@ -47,10 +48,10 @@ int Check_beam_bands()
     const int64_t reach = int64_t{2} * pathwidth * sidescale;
     for (int64_t y = First_processed_row(); y < Path_end_row(); y += 2) {
         if (y < 0 || y >= vsize) {
-            std::cout << "The beam path in 'tavrolinpath.txt' reaches row " << y
+            std::cout << "The beam path in '" << path_file_name << "' reaches row " << y
                       << ", outside the picture's rows 0 to " << vsize - 1 << ", ending..."
                       << std::endl;
-            return 5;
+            return exit_bad_path;
         }
         const int64_t x_P = Getpathx(static_cast<int32_t>(y));
         const int64_t left = x_P - reach;
@@ -59,10 +60,10 @@ int Check_beam_bands()
         if (left - left % 2 < 0 || right - right % 2 + 1 >= hsize) {
             std::cout << "The beam bands on row " << y << " reach columns " << left << " to "
                       << right << ", outside the picture's columns 0 to " << hsize - 1
-                      << " (path in 'tavrolinpath.txt', band width and side scale in "
-                         "'tavrolinconfig.txt'), ending..."
+                      << " (path in '" << path_file_name << "', band width and side scale in '"
+                      << config_file_name << "'), ending..."
                       << std::endl;
-            return 5;
+            return exit_bad_path;
         }
     }
     return 0;

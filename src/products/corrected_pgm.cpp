@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-const char* const picture_name = "linearlyscaledG.PGM";
+const char* const picture_name = corrected_picture_name;
 
 // Rows written to the file at a time.
 constexpr int32_t rows_per_write = 64;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <vector>
 
+#include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/laserpath.h"
 #include "model/lens.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-const char* const table_name = "tavrolin_data.txt";
+const char* const table_name = data_table_name;
 constexpr double pi = 3.141592653589793;
 
 double Radians(double degrees)
