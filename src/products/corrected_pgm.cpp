@@ -24,9 +24,9 @@ const char* const picture_name = corrected_picture_name;
 // Rows written to the file at a time.
 constexpr int32_t rows_per_write = 64;
 
-// The lens-corrected net green levels of one row, cut at 0 and at `limit`, from the
-// net greens and squared column offsets of the row and its squared row offset. No
-// call and no branch per pixel, so that the loop vectorises. The squared radius is
+}  // namespace
+
+// No call and no branch per pixel, so that the loop vectorises. The squared radius is
 // rounded to float before the root, the root to float, and the quotient of level
 // and sensitivity to float, each as the lens model rounds.
 TAVROLIN_ROW_CLONES
@@ -43,84 +43,65 @@ void Correct_row(const float* green, const float* squared_dx, double squared_dy,
     }
 }
 
-// The corrected values of the picture, one row at a time: the net green level
-// (laser less dark) divided by the lens sensitivity at the pixel's distance from the
-// image centre, cut at 0, with the four marker lines of the beam band, and cut at
-// the high-level limit.
-class Corrected_rows {
-public:
-    Corrected_rows()
-        : squared_dx_(size_t(hsize)), green_(size_t(hsize)), scale_(Lens_scale())
-    {
-        // The column offset is rounded to float and squared in float: the radius of
-        // this picture is formed that way, unlike the radius of the beam signal.
-        for (int32_t x = 0; x < hsize; ++x) {
-            const float dx = static_cast<float>(int64_t{x} - xcentre);
-            squared_dx_[size_t(x)] = dx * dx;
-        }
-        // The high-level limit cuts the marker value as it cuts every other value.
-        const bool limited = correction > 1e-6;
-        limit_ = limited ? correction : std::numeric_limits<float>::infinity();
-        const float marker = maxvalue - zero_level;
-        marker_ = limited && marker > correction ? correction : marker;
+Corrected_rows::Corrected_rows()
+    : squared_dx_(size_t(hsize)), green_(size_t(hsize)), scale_(Lens_scale()),
+      lowest_sensitivity_(Lens_sensitivity(90.0f))
+{
+    // The column offset is rounded to float and squared in float: the radius of
+    // this picture is formed that way, unlike the radius of the beam signal.
+    for (int32_t x = 0; x < hsize; ++x) {
+        const float dx = static_cast<float>(int64_t{x} - xcentre);
+        squared_dx_[size_t(x)] = dx * dx;
     }
+    // The high-level limit cuts the marker value as it cuts every other value.
+    const bool limited = correction > 1e-6;
+    limit_ = limited ? correction : std::numeric_limits<float>::infinity();
+    const float marker = maxvalue - zero_level;
+    marker_ = limited && marker > correction ? correction : marker;
+}
 
-    // Fills row[0] to row[hsize - 1] with the corrected values of row y.
-    void Compute(int32_t y, float* row)
-    {
-        const int32_t cell_row = y - y % 2;
-        if (cell_row != green_row_) {   // both rows of a cell share its green levels
-            Net_greens(y, 0, hsize, green_.data());
-            green_row_ = cell_row;
-        }
-        const float dy = static_cast<float>(int64_t{y} - ycentre);
-        Correct_row(green_.data(), squared_dx_.data(), double{dy} * dy, scale_, limit_, hsize, row);
-        for (const int64_t column : Marker_columns(y)) {
-            if (column >= 0 && column < hsize) row[column] = marker_;
-        }
+void Corrected_rows::Compute(int32_t y, float* row)
+{
+    const int32_t cell_row = y - y % 2;
+    if (cell_row != green_row_) {   // both rows of a cell share its green levels
+        Net_greens(y, 0, hsize, green_.data());
+        green_row_ = cell_row;
     }
-
-    // The largest value that a pixel off the marker lines can take when the net
-    // green level of its cell is `green`.
-    float Bound(float green) const
-    {
-        // The lens sensitivity is never below its value at 90 degrees: it falls with
-        // the angle up to there and is 1 beyond. Every step from level to value is
-        // rounded by a monotone rule, so the bound holds for the rounded values too.
-        const float g = green / lowest_sensitivity_;
-        const float cut = g < 0.0f ? 0.0f : g;
-        return cut > limit_ ? limit_ : cut;
+    const float dy = static_cast<float>(int64_t{y} - ycentre);
+    Correct_row(green_.data(), squared_dx_.data(), double{dy} * dy, scale_, limit_, hsize, row);
+    for (const int64_t column : Marker_columns(y)) {
+        if (column >= 0 && column < hsize) row[column] = marker_;
     }
+}
 
-    // True when a marker column of row y lies inside the picture.
-    bool Has_marker(int32_t y) const
-    {
-        for (const int64_t column : Marker_columns(y)) {
-            if (column >= 0 && column < hsize) return true;
-        }
-        return false;
+float Corrected_rows::Bound(float green) const
+{
+    // The lens sensitivity is never below its value at 90 degrees: it falls with
+    // the angle up to there and is 1 beyond. Every step from level to value is
+    // rounded by a monotone rule, so the bound holds for the rounded values too.
+    const float g = green / lowest_sensitivity_;
+    const float cut = g < 0.0f ? 0.0f : g;
+    return cut > limit_ ? limit_ : cut;
+}
+
+bool Corrected_rows::Has_marker(int32_t y) const
+{
+    for (const int64_t column : Marker_columns(y)) {
+        if (column >= 0 && column < hsize) return true;
     }
+    return false;
+}
 
-    float Marker() const { return marker_; }
+// Rows off the path give -1, which the marker tests use like a column.
+std::array<int64_t, 4> Corrected_rows::Marker_columns(int32_t y)
+{
+    const int64_t p = Getpathx(y);
+    const int64_t band = pathwidth;
+    const int64_t side = int64_t{2} * sidescale * pathwidth;
+    return {p - band, p + band, p - side, p + side};
+}
 
-private:
-    // Rows off the path give -1, which the marker tests use like a column.
-    static std::array<int64_t, 4> Marker_columns(int32_t y)
-    {
-        const int64_t p = Getpathx(y);
-        const int64_t band = pathwidth;
-        const int64_t side = int64_t{2} * sidescale * pathwidth;
-        return {p - band, p + band, p - side, p + side};
-    }
-
-    std::vector<float> squared_dx_;   // per column, (x - xcentre)^2 as the radius takes it
-    std::vector<float> green_;        // net green levels of the current cell row
-    int32_t green_row_ = -1;          // first row of the cell row in green_
-    double scale_;                    // distance factor of the lens model
-    float lowest_sensitivity_ = Lens_sensitivity(90.0f);
-    float limit_;                     // the high-level limit, or infinity
-    float marker_;                    // the marker value after the limit
-};
+namespace {
 
 // The largest of n values, none of them NaN. Eight running maxima, so that the
 // comparisons don't wait on each other; the largest value is the same in any order.
@@ -138,6 +119,8 @@ float Max_of(const float* v, int32_t n)
     for (const float l : lane) m = l > m ? l : m;
     return m;
 }
+
+}  // namespace
 
 // The largest corrected value of the picture. Only rows that can hold it are
 // computed: the cell rows are taken in descending order of their largest net green
@@ -172,8 +155,6 @@ float Largest_value(Corrected_rows& corrected)
     return m;
 }
 
-// The 16-bit samples of one row, most significant byte first: each value scaled so
-// that the largest value m of the picture becomes `resolution`.
 void Scale_row(const float* row, float m, unsigned char* bytes)
 {
     const float full = static_cast<float>(resolution);
@@ -186,8 +167,6 @@ void Scale_row(const float* row, float m, unsigned char* bytes)
         bytes[2 * x + 1] = static_cast<unsigned char>(n & 0xFF);
     }
 }
-
-}  // namespace
 
 bool Write_corrected_PGM()
 {
