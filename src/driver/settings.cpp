@@ -62,6 +62,7 @@ std::string Out_of_range(int position, const std::string& requirement, long long
 
 }  // namespace
 
+// The covered areas end before their upper bounds; the picture area includes them.
 const int32_t border_no = 2;
 const PixelArea border[2] = {{1, 6382, 5, 41}, {1, 118, 44, 4222}};
 const PixelArea picture = {120, 6383, 44, 4223};

@@ -8,7 +8,11 @@
 #include <iosfwd>
 #include <string>
 
-// A rectangle of sensor pixels. Whether the upper bounds are inclusive is up to each user.
+// A rectangle of sensor pixels, from column x_from and row y_from to x_to and y_to.
+// The two kinds of area read their upper bounds differently: a covered area
+// (`border`) ends before them (x_from <= x < x_to, y_from <= y < y_to), the active
+// picture area (`picture`) includes them (x_from <= x <= x_to, y_from <= y <= y_to).
+// Every use says which it reads.
 struct PixelArea {
     int32_t x_from;
     int32_t x_to;
@@ -16,8 +20,9 @@ struct PixelArea {
     int32_t y_to;
 };
 
-// Fixed areas of the Canon EOS 6D Mark II raw frame: the covered (masked) pixels
-// and the active picture area. Nothing changes them.
+// Fixed areas of the Canon EOS 6D Mark II raw frame: the covered (masked) pixels,
+// upper bounds exclusive, and the active picture area, upper bounds inclusive.
+// Nothing changes them.
 extern const int32_t border_no;
 extern const PixelArea border[2];
 extern const PixelArea picture;

@@ -209,10 +209,10 @@ std::string Check_frame_size(const std::string& name, int32_t width, int32_t hei
         y_low = std::min(y_low, low);
         y_beyond = std::max(y_beyond, beyond);
     };
-    for (int32_t i = 0; i < border_no; ++i) {
+    for (int32_t i = 0; i < border_no; ++i) {   // covered areas: upper bounds exclusive
         include(border[i].x_from, border[i].x_to - 1, border[i].y_from, border[i].y_to - 1);
     }
-    if (center_size > 0) {
+    if (center_size > 0) {   // around the middle of the picture area, bounds inclusive
         const int64_t x_first = (picture.x_from + picture.x_to) / 2 - center_size / 2;
         const int64_t y_first = (picture.y_from + picture.y_to) / 2 - center_size / 2;
         include(x_first, x_first + center_size - 1, y_first, y_first + center_size - 1);

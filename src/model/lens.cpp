@@ -36,6 +36,7 @@ void ThetaFi2xys(float theta, float phi, int32_t& x, int32_t& y, float& sens)
     x = static_cast<int32_t>(xcentre + r * std::cos(double{phi}));
     y = static_cast<int32_t>(ycentre + r * std::sin(double{phi}));
     sens = Sensitivity(thetadeg);
+    // The active picture area includes its bounds.
     if (x < picture.x_from || x > picture.x_to || y < picture.y_from || y > picture.y_to) {
         sens = -1.0f;
         if (was_no_warning) {

@@ -1,6 +1,20 @@
 // The fish-eye lens: zenith angle against distance from the image centre, and the
 // lens's relative sensitivity. Both polynomials are stated for a reference image
 // circle of 1990 pixels; `rmax` rescales the picture's distances onto it.
+//
+// The projection: a fish-eye lens puts a ray that arrives at zenith angle theta
+// (the angle from the optical axis, which points at the zenith) at a distance from
+// the image centre nearly proportional to theta. The calibration of this lens adds a
+// small square term, theta = 0.037419 rn + 3.8364e-06 rn^2 degrees for the distance rn
+// on the reference circle, whose edge (rn = 1990) then lies at about 89.66 degrees,
+// just short of the horizon. The way back, from angle to distance, is a fit of its
+// own, rn = 26.053 theta - 0.043766 theta^2: the two agree to a few pixels only.
+//
+// The sensitivity: the light that reaches the sensor from a ray at zenith angle theta,
+// relative to a ray along the axis. It falls with the cube of the angle, 1 -
+// 4.3e-07 theta^3, to about 0.687 at the horizon; beyond 90 degrees (below the
+// horizon, outside the calibrated field) no fall-off is corrected, the sensitivity
+// is 1.
 #pragma once
 
 #include <cstdint>

@@ -34,7 +34,7 @@ void Measure_zero_levels()
     float sum_R = 0.0f, sum_G = 0.0f, sum_B = 0.0f;
     float sum_R_bckg = 0.0f, sum_G_bckg = 0.0f, sum_B_bckg = 0.0f;
     for (int32_t i = 0; i < border_no; ++i) {
-        const PixelArea& area = border[i];
+        const PixelArea& area = border[i];   // upper bounds exclusive
         for (int32_t y = area.y_from; y < area.y_to; ++y) {
             for (int32_t x = area.x_from; x < area.x_to; ++x) {
                 sum += value[size_t(hsize) * size_t(y) + size_t(x)];
@@ -80,6 +80,7 @@ void Find_extremes()
 void Report_centre_levels()
 {
     double sum_R = 0.0, sum_G = 0.0, sum_B = 0.0;
+    // The middle of the active picture area, whose bounds are both inside it.
     const int32_t x_middle = (picture.x_from + picture.x_to) / 2;
     const int32_t y_middle = (picture.y_from + picture.y_to) / 2;
     for (int32_t i = 0; i < center_size; ++i) {

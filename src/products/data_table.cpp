@@ -57,11 +57,21 @@ bool Write_green_data()
                  "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
                  "s.angle(deg)\tsignal(arb.u.)\tmedian(arb.u.)\tmedian*sin(s.angle)(arb.u.)\n");
 
+    // The geometry: the camera looks at the zenith; the laser stands `laserdistance`
+    // from it and sends the beam up at `elevation` from the line towards the camera,
+    // so the beam lies in the vertical plane through camera and laser and its picture
+    // runs along a diameter of the image circle. The path's end point E is the laser
+    // itself, on the horizon. A point of the path is placed on that diameter by its
+    // distance from E, and its zenith angle follows from its radius.
+
     // The path's end point E and its first point, relative to the image centre.
     const int32_t x_E = Getpathx(y_L);
     const float a_E = static_cast<float>(int64_t{x_E} - xcentre);
     const float b_E = static_cast<float>(int64_t{y_L} - ycentre);
     const float r_E = static_cast<float>(std::sqrt(double{a_E} * a_E + double{b_E} * b_E));
+    // The laser lies on the horizon: the shift that puts the end point at a zenith
+    // angle of 90 degrees, applied to every row when the path starts far from the
+    // zenith (its first point beyond 45 degrees).
     const float delta = static_cast<float>(90.0 - R2thetadeg(r_E));
     const double a_0 = static_cast<float>(int64_t{Getpathx(y_F)} - xcentre);
     const double b_0 = static_cast<float>(int64_t{y_F} - ycentre);
@@ -74,7 +84,9 @@ bool Write_green_data()
         const float s = static_cast<float>(gnetto[k] / double{C});
         const float M = median > 0 ? static_cast<float>(Running_median(y) / double{C}) : s;
 
-        // Distance from the end point, moving towards the image centre along the path.
+        // Distance from the end point, moving towards the image centre along the path;
+        // the radius |r_E - d| and its zenith angle, negative past the image centre
+        // (the zenith), on the far side from the laser.
         const float d_x = static_cast<float>(int64_t{x_P} - xcentre) - a_E;
         const float d_y = static_cast<float>(int64_t{y} - ycentre) - b_E;
         const float d = static_cast<float>(std::sqrt(double{d_x} * d_x + double{d_y} * d_y));
@@ -83,6 +95,12 @@ bool Write_green_data()
         if (d > r_E) theta = -theta;   // beyond the image centre as seen from the end point
         if (theta_0 > 45.0f) theta = static_cast<float>(double{theta} + delta);
 
+        // The triangle camera-laser-scattering point: the angle at the camera is
+        // 90 - theta, at the laser the elevation, at the scattering point 180 - alpha,
+        // where alpha, the scattering angle, is the angle between the beam's direction
+        // and the line from the scattering point to the camera. The law of sines gives
+        // the camera's distance D from the opposite angles and the camera-laser side;
+        // the height above the camera is D cos(theta).
         const float alpha = static_cast<float>((90.0 - theta) + elevation);
         const float D =
             static_cast<float>(sin_elevation / std::sin(Radians(180.0 - alpha)) * laserdistance);
