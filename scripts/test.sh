@@ -11,6 +11,8 @@ command -v ninja >/dev/null && generator=(-G Ninja)
 echo "== Release build and tests"
 cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTAVROLIN_TESTS=ON >/dev/null
 cmake --build build -j2
+# Without GoogleTest the build leaves most tests out: that is no test run.
+[ -x build/tests/tavrolin_tests ] || { echo "GoogleTest missing (libgtest-dev): tests not built" >&2; exit 1; }
 ctest --test-dir build --output-on-failure -j2
 
 echo "== Sanitizer build (ASan + UBSan) and tests"
