@@ -355,7 +355,7 @@ TEST_F(Pruning, BoundIsTightForAPixelAtNinetyDegrees)
             const double r = (r_low + r90) / 2;
             (R2thetadeg(float(r)) < 90.0f ? r_low : r90) = r;
         }
-        for (int32_t b = 0; b < vsize && dx < 0; ++b) {
+        for (int32_t b = 0; b < vsize && b < r90 && dx < 0; ++b) {
             const int32_t a0 = static_cast<int32_t>(std::sqrt(r90 * r90 - static_cast<double>(b) * b));
             for (int32_t a = a0 - 2; a <= a0 + 2; ++a) {
                 xcentre = 0;
