@@ -5,6 +5,8 @@
 set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/driver/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver/keypress.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/driver/signals.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input/input_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/laserpath.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/pgm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/bayer.cpp

@@ -311,13 +311,13 @@ TEST_F(SignalWindows, CoefficientWindowRepeatsTheEndSignals)
 TEST_F(SignalWindows, RunningMedianLeavesOutRowsBeyondThePath)
 {
     median = 4;   // first row: 100, 102, 104 only
-    EXPECT_EQ(Running_median(100), 20.0f);
+    EXPECT_EQ(Running_medians()[0], 20.0f);
     median = 3;   // first row: windows 101 and 103 take 100 and 102: upper of 10, 50
-    EXPECT_EQ(Running_median(100), 50.0f);
+    EXPECT_EQ(Running_medians()[0], 50.0f);
     median = 4;   // last row: 104, 106, 108 only
-    EXPECT_EQ(Running_median(108), 30.0f);
+    EXPECT_EQ(Running_medians()[4], 30.0f);
     median = 2;   // inner row 104: 102, 104, 106
-    EXPECT_EQ(Running_median(104), 40.0f);
+    EXPECT_EQ(Running_medians()[2], 40.0f);
 }
 
 // A bright vertical beam at column 100 over dark sky, for the table's rows and geometry.

@@ -4,6 +4,8 @@
 
 // When standard input is a terminal: prints "Press any key to continue . . ." and
 // waits for a single key press (the terminal is put into non-canonical mode and
-// restored afterwards). When it is not a terminal (pipes, scripts, CI) it prints
-// nothing and returns at once. Whether the wait succeeded does not matter to the run.
+// restored afterwards, or by the signal handlers when the run is interrupted). When
+// it is not a terminal (pipes, scripts, CI), or the run is not in the terminal's
+// foreground process group (started in the background), it prints nothing and
+// returns at once. Whether the wait succeeded does not matter to the run.
 void Wait_for_key_press();

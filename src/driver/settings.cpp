@@ -1,12 +1,13 @@
 #include "driver/settings.h"
 
+#include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <locale>
 #include <sstream>
 
 #include "driver/run_codes.h"
+#include "input/input_file.h"
 
 namespace {
 
@@ -27,11 +28,8 @@ const char* const parameter_names[12] = {
     "filename", "filename_bckg", "laserdistance", "elevation", "pathwidth", "sidescale",
     "median",   "correction",    "center_size",   "xcentre",   "ycentre",   "rmax"};
 
-// Reads the next whitespace-separated token; false at the end of the input.
-bool Next_token(std::istream& in, std::string& token)
-{
-    return static_cast<bool>(in >> token);
-}
+// The longest number token read: any longer one is refused unread.
+constexpr size_t longest_number = 64;
 
 // True when the whole token reads as a number of type T by the stream's formatted
 // input in the "C" locale (this also refuses values beyond the type's range).
@@ -50,14 +48,48 @@ bool Token_to_number(const std::string& token, T& number)
 std::string Unreadable(int position, const std::string& token)
 {
     return "Can't read parameter " + std::to_string(position) + " (" +
-           parameter_names[position - 1] + ") from '" + config_name + "': '" + token + "'";
+           parameter_names[position - 1] + ") from '" + config_name + "': '" +
+           Shown_token(token) + "'";
+}
+
+// The refusal of a token that Next_token did not hand over whole.
+std::string Unread(int position, TokenReader::Result result, const std::string& token,
+                   const TokenReader& reader)
+{
+    if (result == TokenReader::nul_byte) {
+        return "Can't read parameter " + std::to_string(position) + " (" +
+               parameter_names[position - 1] + ") from '" + config_name +
+               "': it holds a NUL byte (byte " + std::to_string(reader.Bytes_read()) +
+               " of the file), not text";
+    }
+    if (position <= 2) {
+        return "Parameter " + std::to_string(position) + " (" + parameter_names[position - 1] +
+               ") in '" + config_name + "' is a file name of more than " +
+               std::to_string(filename_capacity - 1) + " characters ('" + Shown_token(token) +
+               "'); at most " + std::to_string(filename_capacity - 1) + " are allowed";
+    }
+    return Unreadable(position, token) + " has more than " + std::to_string(longest_number) +
+           " characters";
+}
+
+std::string Out_of_range(int position, const std::string& requirement, const std::string& given)
+{
+    return "Parameter " + std::to_string(position) + " (" + parameter_names[position - 1] +
+           ") in '" + config_name + "' must be " + requirement + ", not " + given;
 }
 
 std::string Out_of_range(int position, const std::string& requirement, long long given)
 {
-    return "Parameter " + std::to_string(position) + " (" + parameter_names[position - 1] +
-           ") in '" + config_name + "' must be " + requirement + ", not " +
-           std::to_string(given);
+    return Out_of_range(position, requirement, std::to_string(given));
+}
+
+// A float as the console shows it (six significant digits).
+std::string Shown_float(float number)
+{
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << number;
+    return text.str();
 }
 
 }  // namespace
@@ -98,16 +130,13 @@ void Reset_run_parameters()
 
 std::string Parse_configuration(std::istream& in)
 {
+    TokenReader reader(in);
     std::string token;
     char* const names[2] = {filename, filename_bckg};
     for (int position = 1; position <= 2; ++position) {
-        if (!Next_token(in, token)) break;
-        if (token.size() > static_cast<size_t>(filename_capacity - 1)) {
-            return "Parameter " + std::to_string(position) + " (" + parameter_names[position - 1] +
-                   ") in '" + config_name + "' is a file name of " +
-                   std::to_string(token.size()) + " characters; at most " +
-                   std::to_string(filename_capacity - 1) + " are allowed";
-        }
+        const TokenReader::Result result = reader.Next(filename_capacity - 1, token);
+        if (result == TokenReader::end) break;
+        if (result != TokenReader::token) return Unread(position, result, token, reader);
         std::memcpy(names[position - 1], token.c_str(), token.size() + 1);
     }
 
@@ -119,7 +148,9 @@ std::string Parse_configuration(std::istream& in)
                                  nullptr, &center_size, &xcentre,   &ycentre,   &rmax};
     for (int position = 3; position <= 12; ++position) {
         int slot = position - 3;
-        if (!Next_token(in, token)) break;
+        const TokenReader::Result result = reader.Next(longest_number, token);
+        if (result == TokenReader::end) break;
+        if (result != TokenReader::token) return Unread(position, result, token, reader);
         bool read = floats[slot] ? Token_to_number(token, *floats[slot])
                                  : Token_to_number(token, *integers[slot]);
         if (!read) return Unreadable(position, token);
@@ -127,6 +158,12 @@ std::string Parse_configuration(std::istream& in)
     const int32_t configured_pathwidth = pathwidth;
     pathwidth = pathwidth / 2;   // the beam band's half width from here on
 
+    // No camera stands at or behind the laser, and an elevation of 180 degrees or
+    // more either way leaves no triangle of laser, camera and scattering point.
+    if (!(laserdistance > 0.0f)) return Out_of_range(3, "greater than 0", Shown_float(laserdistance));
+    if (!(elevation > -180.0f && elevation < 180.0f)) {
+        return Out_of_range(4, "greater than -180 and less than 180 (degrees)", Shown_float(elevation));
+    }
     if (pathwidth < 1) return Out_of_range(5, "at least 2 (a half width of at least 1)", configured_pathwidth);
     if (sidescale < 1) return Out_of_range(6, "at least 1", sidescale);
     if (median < 0) return Out_of_range(7, "0 or more", median);
@@ -134,16 +171,40 @@ std::string Parse_configuration(std::istream& in)
     return std::string();
 }
 
+std::string Check_settings_for_picture(const std::string& name, int32_t width, int32_t height)
+{
+    const std::string of_picture = " of the picture '" + name + "', ";
+    if (xcentre < 0 || xcentre >= width) {
+        return Out_of_range(10, "a column" + of_picture + "0 to " + std::to_string(width - 1), xcentre);
+    }
+    if (ycentre < 0 || ycentre >= height) {
+        return Out_of_range(11, "a row" + of_picture + "0 to " + std::to_string(height - 1), ycentre);
+    }
+    // rmax is whole: it exceeds the diagonal when it exceeds the diagonal's whole part.
+    const double diagonal = std::sqrt(double(width) * width + double(height) * height);
+    const int64_t whole_diagonal = static_cast<int64_t>(diagonal);
+    if (rmax > whole_diagonal) {
+        return Out_of_range(12, "at most the diagonal" + of_picture + std::to_string(whole_diagonal) +
+                                    " pixels",
+                            rmax);
+    }
+    return std::string();
+}
+
 int Read_configuration()
 {
     std::cout << "Reading parameters from '" << config_name << "' ..." << std::flush;
-    std::ifstream config(config_name);
-    if (!config) {
-        std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
+    InputFile file;
+    std::string reason;
+    bool not_regular;
+    if (!file.Open(config_name, reason, not_regular)) {
+        std::cout << "Can't read config file '" << config_name << "'"
+                  << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
         return exit_bad_configuration;
     }
+    std::istream config(&file);
     std::string failure = Parse_configuration(config);
-    if (config.bad()) {   // opened, but not readable (a folder of that name, for instance)
+    if (file.Read_failed()) {   // opened, but a read failed
         std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
         return exit_bad_configuration;
     }

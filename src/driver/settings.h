@@ -46,10 +46,19 @@ extern int32_t rmax;
 void Reset_run_parameters();
 
 // Reads the twelve positional tokens from `in` into the run parameters and halves
-// `pathwidth`. Returns an empty text on success, otherwise the reason the settings
-// can't be used (a token that is not a number of its parameter's type, a file name
-// too long, or a value the later stages cannot work with).
+// `pathwidth`. A UTF-8 byte-order mark at the start is skipped. Returns an empty text
+// on success, otherwise the reason the settings can't be used: a token that is not a
+// number of its parameter's type, a file name of more than 1023 or a number of more
+// than 64 characters (refused without reading the rest), a NUL byte, or a value that
+// no set-up can have (a laser distance not above 0, an elevation of 180 degrees or
+// more either way) or the later stages cannot work with.
 std::string Parse_configuration(std::istream& in);
+
+// The settings that need the laser picture's size `width` x `height` (positive): the
+// image centre must lie inside the picture and `rmax` be at most its diagonal.
+// Returns an empty text, or the reason naming the parameter and the picture `name`;
+// the picture stage then ends the run with the configuration's exit code 4.
+std::string Check_settings_for_picture(const std::string& name, int32_t width, int32_t height);
 
 // The configuration stage: announces itself, reads 'tavrolinconfig.txt' and reports.
 // Returns 0 to go on, or the exit code 4 that ends the run.

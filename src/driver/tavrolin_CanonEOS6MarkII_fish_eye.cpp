@@ -8,7 +8,8 @@
 //  2. the settings from the configuration file (ends with code 4 when wrong);
 //  3. the beam path from the path file, sorted by row (code 5);
 //  4. the laser picture, then the dark picture or none (codes 2 and 3, after the
-//     key-press wait);
+//     key-press wait; code 4, without it, for an image centre or rmax that doesn't
+//     fit the picture);
 //  5. the highest and lowest level, the dark levels of the covered pixels and the
 //     centre square's mean levels;
 //  6. the report of the high-level limit;
@@ -23,6 +24,7 @@
 #include "driver/keypress.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
+#include "driver/signals.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
 #include "model/levels.h"
@@ -58,11 +60,13 @@ void Report_high_level_limit()
 
 int main()
 {
+    Install_signal_handlers();
     Print_banner();
     if (int code = Read_configuration()) return code;
     if (int code = Read_laser_path()) return code;
     if (int code = Read_pictures()) {
-        Wait_for_key_press();
+        // Settings that don't fit the picture end the run as the configuration does.
+        if (code != exit_bad_configuration) Wait_for_key_press();
         return code;
     }
     Measure_levels();

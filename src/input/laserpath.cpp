@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <limits>
 
 #include "driver/run_codes.h"
+#include "input/input_file.h"
 
 std::vector<PathPoint> laserpath;
 PathPoint point;
@@ -15,6 +15,9 @@ PathPoint point;
 namespace {
 
 const char* const path_name = path_file_name;
+
+// The longest coordinate token read: any longer one is refused unread.
+constexpr size_t longest_coordinate = 64;
 
 // Strict decimal integer: optional sign, digits only, within the signed 32-bit range.
 bool Token_to_int32(const std::string& token, int32_t& number)
@@ -43,16 +46,27 @@ bool Compare(PathPoint a, PathPoint b)
 
 std::string Parse_laser_path(std::istream& in)
 {
+    TokenReader reader(in);
     std::string token;
     int32_t coordinate[2];
     int filled = 0;
     long long token_number = 0;
-    while (in >> token) {
+    TokenReader::Result result;
+    while ((result = reader.Next(longest_coordinate, token)) != TokenReader::end) {
         ++token_number;
+        const std::string refusal = "Can't read a path coordinate from '" + std::string(path_name) + "': ";
+        const std::string number = " (number " + std::to_string(token_number) + " in the file)";
+        if (result == TokenReader::nul_byte) {
+            return refusal + "token" + number + " holds a NUL byte (byte " +
+                   std::to_string(reader.Bytes_read()) + " of the file), not text";
+        }
+        if (result == TokenReader::too_long) {
+            return refusal + "'" + Shown_token(token) + "'" + number + " has more than " +
+                   std::to_string(longest_coordinate) + " characters";
+        }
         if (!Token_to_int32(token, coordinate[filled])) {
-            return "Can't read a path coordinate from '" + std::string(path_name) + "': '" +
-                   token + "' (number " + std::to_string(token_number) +
-                   " in the file) is not a whole number in the 32-bit range";
+            return refusal + "'" + Shown_token(token) + "'" + number +
+                   " is not a whole number in the 32-bit range";
         }
         if (++filled == 2) {
             point = PathPoint{coordinate[0], coordinate[1]};
@@ -66,13 +80,17 @@ std::string Parse_laser_path(std::istream& in)
 int Read_laser_path()
 {
     std::cout << "Reading laser path points from '" << path_name << "'... " << std::flush;
-    std::ifstream pathfile(path_name);
-    if (!pathfile) {
-        std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
+    InputFile file;
+    std::string reason;
+    bool not_regular;
+    if (!file.Open(path_name, reason, not_regular)) {
+        std::cout << "Can't read path-file '" << path_name << "'"
+                  << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
         return exit_bad_path;
     }
+    std::istream pathfile(&file);
     std::string failure = Parse_laser_path(pathfile);
-    if (pathfile.bad()) {
+    if (file.Read_failed()) {
         std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
         return exit_bad_path;
     }

@@ -20,14 +20,17 @@ extern PathPoint point;                    // scratch point used while reading
 bool Compare(PathPoint a, PathPoint b);
 
 // Reads whitespace-separated decimal pairs x y from `in` and appends them to
-// `laserpath` (unsorted); a last number without a partner is dropped. Returns an
-// empty text on success, otherwise what is wrong with the first token that is not
-// a decimal integer in the signed 32-bit range.
+// `laserpath` (unsorted); a last number without a partner is dropped, a UTF-8
+// byte-order mark at the start skipped. Returns an empty text on success, otherwise
+// what is wrong with the first token that is not a decimal integer in the signed
+// 32-bit range, has more than 64 characters (refused without reading the rest) or
+// holds a NUL byte.
 std::string Parse_laser_path(std::istream& in);
 
 // The path stage: reads 'tavrolinpath.txt', sorts the points by row and reports
 // their number. Returns 0 to go on, or the exit code 5 that ends the run (file
-// missing or unreadable, a bad token, or fewer than two distinct rows).
+// missing, unreadable or not a regular file, a bad token, or fewer than two
+// distinct rows).
 int Read_laser_path();
 
 // The beam's column at row y: linear interpolation between the bracketing path

@@ -1,16 +1,15 @@
 #include "input/pgm.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <limits>
+#include <new>
 #include <sys/mman.h>
-#include <sys/stat.h>
 
 #include "driver/run_codes.h"
 #include "driver/settings.h"
+#include "input/input_file.h"
 
 int32_t hsize = 0;
 int32_t vsize = 0;
@@ -49,19 +48,13 @@ void Prefer_large_pages(void* start, size_t bytes)
 #endif
 }
 
-// Opens a picture for binary reading; an empty text on success, else the reason.
-std::string Open_picture(const std::string& name, std::ifstream& file)
+// Opens a picture (a regular file only) for reading; an empty text on success,
+// else the reason.
+std::string Open_picture(const std::string& name, InputFile& file)
 {
-    struct stat status;
-    if (stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        return "Can't open picture file '" + name + "': it is a directory";
-    }
-    errno = 0;
-    file.open(name, std::ios::binary);
-    if (!file) {
-        return "Can't open picture file '" + name + "'" +
-               (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
-    }
+    std::string reason;
+    bool not_regular;
+    if (!file.Open(name, reason, not_regular)) return "Can't open picture file '" + name + "': " + reason;
     return std::string();
 }
 
@@ -87,8 +80,9 @@ void Print_not_16_bit()
 int Read_laser_picture()
 {
     std::cout << "Reading laser path image from file..." << std::endl;
-    std::ifstream file;
-    std::string failure = Open_picture(filename, file);
+    InputFile picture_file;
+    std::istream file(&picture_file);
+    std::string failure = Open_picture(filename, picture_file);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
@@ -110,6 +104,11 @@ int Read_laser_picture()
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
     }
+    failure = Check_settings_for_picture(filename, hsize, vsize);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return exit_bad_configuration;
+    }
     std::cout << "Reading image data from file..." << std::flush;
     failure = Read_pgm_samples(file, filename, size_t(hsize) * size_t(vsize), value);
     if (!failure.empty()) {
@@ -130,8 +129,9 @@ int Read_background_picture()
         return 0;
     }
     std::cout << "Reading background image data from file..." << std::flush;
-    std::ifstream file;
-    std::string failure = Open_picture(filename_bckg, file);
+    InputFile picture_file;
+    std::istream file(&picture_file);
+    std::string failure = Open_picture(filename_bckg, picture_file);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
@@ -192,6 +192,11 @@ std::string Check_frame_size(const std::string& name, int32_t width, int32_t hei
         return "Picture '" + name + "' is too large: " + frame +
                " samples are more than 32-bit indices can reach";
     }
+    if (int64_t{width} * height > frame_sample_limit) {
+        return "Picture '" + name + "' is too large: " + frame + " are " +
+               std::to_string(int64_t{width} * height) + " samples, more than the limit of " +
+               std::to_string(frame_sample_limit) + " (four frames of the camera)";
+    }
     if (width % 2 != 0 || height % 2 != 0) {
         return "Picture '" + name + "' has a size of " + frame +
                ": the 2x2 colour cells need an even width and height";
@@ -248,9 +253,16 @@ std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t c
     // order, then appended: the plane is written once, never zero-filled first.
     plane.clear();
     plane.shrink_to_fit();
-    plane.reserve(count);
+    std::vector<uint16_t> block;
+    try {
+        plane.reserve(count);
+        block.resize(std::min(count, samples_per_block));
+    } catch (const std::bad_alloc&) {
+        plane.shrink_to_fit();
+        return "not enough memory for picture '" + name + "' (" + std::to_string(count) +
+               " samples of 2 bytes)";
+    }
     Prefer_large_pages(plane.data(), count * sizeof(uint16_t));
-    std::vector<uint16_t> block(std::min(count, samples_per_block));
     for (size_t done = 0; done < count;) {
         const size_t samples = std::min(count - done, samples_per_block);
         in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(2 * samples));

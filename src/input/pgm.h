@@ -29,18 +29,25 @@ bool Read_pgm_identifier(std::istream& in, std::string& shown);
 // can't be read becomes 0 and the numbers after it are left as they were.
 void Read_pgm_header(std::istream& in, int32_t& width, int32_t& height, int32_t& maxval);
 
+// The most samples a picture may have: four frames of the camera (6384 x 4224). A
+// larger header is refused before anything is allocated.
+constexpr int64_t frame_sample_limit = int64_t{4} * 6384 * 4224;
+
 // Checks that a frame of width x height can be processed: positive even sizes whose
-// product fits in 32 bits, large enough for every colour cell that the covered-pixel
-// pass and the centre square read. Returns an empty text, or the reason naming `name`.
+// product fits in 32 bits and within `frame_sample_limit`, large enough for every
+// colour cell that the covered-pixel pass and the centre square read. Returns an
+// empty text, or the reason naming `name`.
 std::string Check_frame_size(const std::string& name, int32_t width, int32_t height);
 
 // Skips the separator after the maximum value, then reads `count` big-endian samples
 // into `plane`, after checking that the input holds them all. Returns an empty text,
-// or the reason naming `name`.
+// or the reason naming `name` (truncated, or not enough memory for the plane).
 std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t count,
                              ImagePlane& plane);
 
 // The picture stage: reads the laser picture and the dark picture (or leaves the dark
 // plane empty, the plane of zeros, for "NODARK"). Returns 0 to go on, or the exit code that ends the run: 2 for
-// a picture that is not a usable 16-bit PGM, 3 for a maximum value other than 65535.
+// a picture that is not a usable 16-bit PGM (or a plane there is no memory for), 3
+// for a maximum value other than 65535, 4 for an image centre outside the laser
+// picture or an rmax beyond its diagonal (Check_settings_for_picture).
 int Read_pictures();

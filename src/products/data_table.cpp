@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <set>
 #include <vector>
 
 #include "driver/run_codes.h"
@@ -30,15 +31,52 @@ void Report_failure()
 
 }  // namespace
 
-float Running_median(int32_t y)
+std::vector<float> Running_medians()
 {
-    // The window rows fall onto consecutive processed-row indices j0 ... j0 + median.
+    // The window rows of processed row k fall onto consecutive processed-row indices
+    // j0 ... j0 + median, with j0 one more for each next row: both clipped ends of
+    // the window only move forward. The window's values are held sorted in two
+    // parts, `low` with the size / 2 smallest and `high` with the rest, so that the
+    // least of `high` is the element at index size / 2.
     const int64_t n = static_cast<int64_t>(gnetto.size());
-    const int64_t j0 = Processed_index(int64_t{y} - median);
-    const int64_t from = std::max<int64_t>(j0, 0);
-    const int64_t to = std::min<int64_t>(j0 + median, n - 1);
-    std::vector<float> window(gnetto.begin() + from, gnetto.begin() + to + 1);
-    return Median_of(window);
+    std::vector<float> medians;
+    medians.reserve(gnetto.size());
+    std::multiset<float> low;
+    std::multiset<float> high;
+    auto insert = [&](float signal) {
+        if (!low.empty() && signal <= *low.rbegin()) {
+            low.insert(signal);
+        } else {
+            high.insert(signal);
+        }
+    };
+    auto erase = [&](float signal) {
+        // A value equal to the largest of `low` may stand in either part: the same value.
+        std::multiset<float>& part = !low.empty() && signal <= *low.rbegin() ? low : high;
+        const auto found = part.find(signal);
+        if (found != part.end()) part.erase(found);
+    };
+    int64_t from = 0;   // the window held: indices from ... to
+    int64_t to = -1;
+    const int64_t y_F = First_processed_row();
+    for (int64_t k = 0; k < n; ++k) {
+        const int64_t j0 = Processed_index(y_F + 2 * k - median);
+        const int64_t first = std::max<int64_t>(j0, 0);
+        const int64_t last = std::min<int64_t>(j0 + median, n - 1);
+        while (to < last) insert(gnetto[size_t(++to)]);
+        while (from < first) erase(gnetto[size_t(from++)]);
+        const size_t lower = (low.size() + high.size()) / 2;
+        while (low.size() > lower) {
+            high.insert(*low.rbegin());
+            low.erase(std::prev(low.end()));
+        }
+        while (low.size() < lower) {
+            low.insert(*high.begin());
+            high.erase(high.begin());
+        }
+        medians.push_back(*high.begin());
+    }
+    return medians;
 }
 
 bool Write_green_data()
@@ -52,6 +90,7 @@ bool Write_green_data()
     }
     int32_t row90;
     const float C = Extract_beam_signal(row90);
+    const std::vector<float> medians = median > 0 ? Running_medians() : std::vector<float>();
 
     std::fprintf(table.stream,
                  "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
@@ -82,7 +121,7 @@ bool Write_green_data()
     for (int32_t y = y_F; y < y_L; y += 2, ++k) {
         const int32_t x_P = Getpathx(y);
         const float s = static_cast<float>(gnetto[k] / double{C});
-        const float M = median > 0 ? static_cast<float>(Running_median(y) / double{C}) : s;
+        const float M = median > 0 ? static_cast<float>(medians[k] / double{C}) : s;
 
         // Distance from the end point, moving towards the image centre along the path;
         // the radius |r_E - d| and its zenith angle, negative past the image centre

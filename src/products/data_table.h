@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-// Running median of the net signals around processed row y: the signals of the
-// rows y - median ... y + median (every second row, each taken to the processed row
-// at or below it; rows outside the processed range are left out), as the element at
-// index size / 2 once sorted. Needs `gnetto` filled and median > 0.
-float Running_median(int32_t y);
+// Running median of the net signals around each processed row y, in row order: the
+// signals of the rows y - median ... y + median (every second row, each taken to the
+// processed row at or below it; rows outside the processed range are left out), as
+// the element at index size / 2 once sorted. A sliding window over the sorted
+// signals: time in the order of rows x log(window). Needs `gnetto` filled and
+// median >= 0.
+std::vector<float> Running_medians();
 
 // Extracts the beam signal and writes the table. On success prints nothing of its
 // own but the scaling-coefficient line. When the table can't be written it prints

@@ -7,6 +7,19 @@
 #include <unistd.h>
 #include <vector>
 
+#include "driver/signals.h"
+
+namespace {
+
+void Remove_temporary(const ProductFile& product)
+{
+    EndingSignalsHeld held;
+    unlink(product.temporary.c_str());
+    Forget_temporary_product();
+}
+
+}  // namespace
+
 bool Open_product(const std::string& name, ProductFile& product)
 {
     product.name = name;
@@ -20,8 +33,14 @@ bool Open_product(const std::string& name, ProductFile& product)
     std::string pattern = name + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    const int descriptor = mkstemp(buffer.data());
-    if (descriptor < 0) return false;
+    int descriptor;
+    {
+        // An interruption from here on removes the temporary file.
+        EndingSignalsHeld held;
+        descriptor = mkstemp(buffer.data());
+        if (descriptor < 0) return false;
+        Keep_temporary_product(buffer.data());
+    }
     product.temporary = buffer.data();
 
     // mkstemp creates the file for its owner only; give it the usual permissions.
@@ -32,7 +51,7 @@ bool Open_product(const std::string& name, ProductFile& product)
     product.stream = fdopen(descriptor, "wb");
     if (product.stream == nullptr) {
         close(descriptor);
-        unlink(product.temporary.c_str());
+        Remove_temporary(product);
         return false;
     }
     return true;
@@ -43,9 +62,13 @@ bool Finish_product(ProductFile& product)
     bool complete = std::fflush(product.stream) == 0 && !std::ferror(product.stream);
     complete = std::fclose(product.stream) == 0 && complete;
     product.stream = nullptr;
-    if (complete && std::rename(product.temporary.c_str(), product.name.c_str()) == 0) {
-        return true;
+    if (complete) {
+        EndingSignalsHeld held;
+        if (std::rename(product.temporary.c_str(), product.name.c_str()) == 0) {
+            Forget_temporary_product();
+            return true;
+        }
     }
-    unlink(product.temporary.c_str());
+    Remove_temporary(product);
     return false;
 }

@@ -262,18 +262,18 @@ TEST(BadInput, ConfigurationRefused)
                     "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be greater than 0, not -2052"),
         config_case("a laser picture name of 2000 characters",
                     scene::Config_text(long_name, "NODARK", default_numbers),
-                    "Parameter 1 (filename) in 'tavrolinconfig.txt' is a file name of 2000 "
-                    "characters; at most 1023 are allowed"),
+                    "Parameter 1 (filename) in 'tavrolinconfig.txt' is a file name of more than 1023 "
+                    "characters ('" + std::string(40, 'n') + "...'); at most 1023 are allowed"),
         config_case("a dark picture name of 1024 characters",
                     scene::Config_text("laser.pgm", std::string(1024, 'd'), default_numbers),
-                    "Parameter 2 (filename_bckg) in 'tavrolinconfig.txt' is a file name of 1024 "
-                    "characters; at most 1023 are allowed"),
+                    "Parameter 2 (filename_bckg) in 'tavrolinconfig.txt' is a file name of more than 1023 "
+                    "characters ('" + std::string(40, 'd') + "...'); at most 1023 are allowed"),
         config_case("CR LF line ends with a bad token",
                     "laser.pgm\r\nNODARK\r\n500\r\n10\r\n30.5\r\n",
                     "Can't read parameter 5 (pathwidth) from 'tavrolinconfig.txt': '30.5'"),
         {"a folder named like the configuration file", {{"tavrolinpath.txt", path}},
          [](const std::string& folder) { Make_subfolder(folder + "/tavrolinconfig.txt"); }, 4,
-         {config_line + "Can't read config file 'tavrolinconfig.txt', ending...\n"}},
+         {config_line + "Can't read config file 'tavrolinconfig.txt': it is a directory, ending...\n"}},
     };
     for (const Case& c : cases) Check(c);
 }
@@ -307,7 +307,7 @@ TEST(BadInput, PathRefused)
                   "3 points read\n" + two_rows + " but has them all on row 1000"),
         {"a folder named like the path file", {{"tavrolinconfig.txt", config}},
          [](const std::string& folder) { Make_subfolder(folder + "/tavrolinpath.txt"); }, 5,
-         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt', ending...\n"}},
+         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt': it is a directory, ending...\n"}},
     };
     for (const Case& c : cases) Check(c);
 }
@@ -362,7 +362,8 @@ TEST(BadInput, LaserPictureRefused)
          {"Picture 'laser.pgm' is too large: 60000 x 60000 samples are more than 32-bit indices can reach, ending...\n"}},
         {"a forged header of 2 gigasamples in a tiny file", laser("P5\n46340 46340\n65535\n\x01\x02\x03\x04"),
          nullptr, 2,
-         {"Reading image data from file...Picture 'laser.pgm' ends before its 2147395600 samples, ending...\n"}},
+         {"Picture 'laser.pgm' is too large: 46340 x 46340 are 2147395600 samples, more than the limit of "
+          "107864064 (four frames of the camera), ending...\n"}},
         {"a frame too narrow for the covered pixels", laser("P5\n6380 4224\n65535\n"), nullptr, 2,
          {"Picture 'laser.pgm' is too small: 6380 x 4224, but the covered pixels and the centre square "
           "need at least 6382 x 4222, ending...\n"}},
