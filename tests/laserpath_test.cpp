@@ -115,4 +115,25 @@ TEST(ParseLaserPath, RefusesTokensThatAreNotWhole32BitIntegers)
     }
 }
 
+TEST(ParseLaserPath, BoundedTokensByteOrderMarkAndNulBytes)
+{
+    EXPECT_EQ(Load_path("\xEF\xBB\xBF" "100 10\r\n200 20\r\n"), "");
+    ASSERT_EQ(laserpath.size(), 2u);
+    EXPECT_EQ(laserpath[0].x, 100);
+
+    // 64 characters are still read (leading zeros), 65 are refused unread.
+    EXPECT_EQ(Load_path(std::string(63, '0') + "7 1 2 3"), "");
+    EXPECT_EQ(laserpath[0].x, 7);
+    const std::string endless(5000000, '1');
+    EXPECT_EQ(Load_path("1 2 " + endless),
+              "Can't read a path coordinate from 'tavrolinpath.txt': '" + std::string(40, '1') +
+                  "...' (number 3 in the file) has more than 64 characters");
+    EXPECT_EQ(Load_path(std::string("1 2 3\0 4", 8)),
+              "Can't read a path coordinate from 'tavrolinpath.txt': token (number 3 in the file) "
+              "holds a NUL byte (byte 6 of the file), not text");
+    EXPECT_EQ(Load_path("1 \x1b[2J"),
+              "Can't read a path coordinate from 'tavrolinpath.txt': '\\x1B[2J' (number 2 in the "
+              "file) is not a whole number in the 32-bit range");
+}
+
 }  // namespace

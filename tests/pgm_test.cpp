@@ -104,6 +104,7 @@ TEST(FrameSize, OnlyFramesThatHoldEveryReadCellAreAccepted)
     Reset_run_parameters();
     EXPECT_EQ(Check_frame_size("f", 6384, 4224), "");
     EXPECT_EQ(Check_frame_size("f", 6382, 4222), "");   // the last covered cells
+    EXPECT_EQ(Check_frame_size("f", 6384, 4 * 4224), "");   // four frames: the limit itself
     const struct {
         int32_t width, height;
         const char* message;
@@ -115,6 +116,10 @@ TEST(FrameSize, OnlyFramesThatHoldEveryReadCellAreAccepted)
         {6384, 4221, "Picture 'f' has a size of 6384 x 4221: the 2x2 colour cells need an even width and height"},
         {6380, 4224, "Picture 'f' is too small: 6380 x 4224, but the covered pixels and the centre square need at least 6382 x 4222"},
         {6, 4, "Picture 'f' is too small: 6 x 4, but the covered pixels and the centre square need at least 6382 x 4222"},
+        {6384, 16898, "Picture 'f' is too large: 6384 x 16898 are 107876832 samples, more than the limit of "
+                      "107864064 (four frames of the camera)"},
+        {46340, 46340, "Picture 'f' is too large: 46340 x 46340 are 2147395600 samples, more than the limit of "
+                       "107864064 (four frames of the camera)"},
     };
     for (const auto& c : refused) {
         EXPECT_EQ(Check_frame_size("f", c.width, c.height), c.message);

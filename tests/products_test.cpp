@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -318,6 +319,57 @@ TEST_F(SignalWindows, RunningMedianLeavesOutRowsBeyondThePath)
     EXPECT_EQ(Running_medians()[4], 30.0f);
     median = 2;   // inner row 104: 102, 104, 106
     EXPECT_EQ(Running_medians()[2], 40.0f);
+}
+
+// The running median by its plain definition: the window rows y - median ... y + median,
+// every second one taken to the processed row at or below it, those outside the
+// processed rows left out, sorted, and the element at index size / 2.
+float Plain_running_median(int32_t y)
+{
+    std::vector<float> window;
+    for (int64_t v = int64_t{y} - median; v <= int64_t{y} + median; v += 2) {
+        const int64_t k = Processed_index(v);
+        if (k >= 0 && k < static_cast<int64_t>(gnetto.size())) window.push_back(gnetto[size_t(k)]);
+    }
+    return Median_of(window);
+}
+
+TEST(RunningMedian, SlidingWindowGivesThePlainDefinitionsValues)
+{
+    std::mt19937 random(20261209);
+    for (int trial = 0; trial < 400; ++trial) {
+        Reset_run_parameters();
+        const int32_t rows = 1 + static_cast<int32_t>(random() % 120);
+        const int32_t y_F = static_cast<int32_t>(random() % 41) - 20;   // odd and even first rows
+        laserpath = {{50, y_F}, {60, y_F + 2 * rows - static_cast<int32_t>(random() % 2)}};
+        gnetto.assign(size_t(rows), 0.0f);
+        // Few distinct values (many ties) or values of any size and sign.
+        const bool ties = trial % 2 == 0;
+        for (float& g : gnetto) {
+            g = ties ? static_cast<float>(int(random() % 5) - 2)
+                     : std::ldexp(static_cast<float>(int32_t(random() % 2000001) - 1000000), int(random() % 20) - 10);
+        }
+        const int32_t medians[] = {0, 1, 2, 3, 4, 5, 2 * rows - 1, 2 * rows, 4 * rows + 1,
+                                   static_cast<int32_t>(random() % 60)};
+        for (const int32_t m : medians) {
+            median = m;
+            const std::vector<float> running = Running_medians();
+            ASSERT_EQ(running.size(), gnetto.size());
+            for (int32_t k = 0; k < rows; ++k) {
+                ASSERT_EQ(running[size_t(k)], Plain_running_median(y_F + 2 * k))
+                    << "trial " << trial << ", median " << m << ", row " << k << " of " << rows;
+            }
+        }
+    }
+    // A window of 2^31 - 1 rows around a few hundred: every row takes them all.
+    laserpath = {{50, 0}, {50, 600}};
+    gnetto.assign(300, 0.0f);
+    for (size_t k = 0; k < gnetto.size(); ++k) gnetto[k] = static_cast<float>((k * 37) % 101);
+    median = 2147483647;
+    const std::vector<float> widest = Running_medians();
+    std::vector<float> sorted = gnetto;
+    std::sort(sorted.begin(), sorted.end());
+    for (const float m : widest) ASSERT_EQ(m, sorted[150]);
 }
 
 // A bright vertical beam at column 100 over dark sky, for the table's rows and geometry.

@@ -91,11 +91,21 @@ TEST(Configuration, SettingsTheProductsCannotWorkWithAreRefused)
         {"500 10 30 1 -2", "Parameter 7 (median) in 'tavrolinconfig.txt' must be 0 or more, not -2"},
         {"500 10 30 1 0 10000 100 3231 2139 0", "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be greater than 0, not 0"},
         {"500 10 30 1 0 10000 100 3231 2139 -5", "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be greater than 0, not -5"},
+        {"0", "Parameter 3 (laserdistance) in 'tavrolinconfig.txt' must be greater than 0, not 0"},
+        {"-0", "Parameter 3 (laserdistance) in 'tavrolinconfig.txt' must be greater than 0, not -0"},
+        {"-12.5", "Parameter 3 (laserdistance) in 'tavrolinconfig.txt' must be greater than 0, not -12.5"},
+        {"500 180", "Parameter 4 (elevation) in 'tavrolinconfig.txt' must be greater than -180 and less than 180 (degrees), not 180"},
+        {"500 -180", "Parameter 4 (elevation) in 'tavrolinconfig.txt' must be greater than -180 and less than 180 (degrees), not -180"},
+        {"500 1e30", "Parameter 4 (elevation) in 'tavrolinconfig.txt' must be greater than -180 and less than 180 (degrees), not 1e+30"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Parse(std::string("l.pgm d.pgm ") + c.numbers), c.message) << c.numbers;
     }
-    // Limits that are allowed: a width of 2 or 3, zero median, a centre square of 0.
+    // Limits that are allowed: a width of 2 or 3, zero median, a centre square of 0,
+    // the smallest laser distance, elevations just inside +-180 and of 0 or below.
+    for (const char* numbers : {"1e-45 179.99", "500 -179.99", "500 0", "500 -90"}) {
+        EXPECT_EQ(Parse(std::string("l.pgm d.pgm ") + numbers), "") << numbers;
+    }
     EXPECT_EQ(Parse("l.pgm d.pgm 500 10 3 1 0 0 0 3231 2139 1"), "");
     EXPECT_EQ(pathwidth, 1);
     EXPECT_EQ(center_size, 0);
@@ -113,6 +123,66 @@ TEST(Configuration, FileNamesLongerThanTheBufferAreRefused)
               "Parameter 2 (filename_bckg) in 'tavrolinconfig.txt' is a file name of more than 1023 "
               "characters ('" + std::string(40, 'n') + "...'); at most 1023 are allowed");
     EXPECT_NE(Parse(std::string(1024, 'x')).find("Parameter 1 (filename)"), std::string::npos);
+}
+
+TEST(Configuration, TokensAreBoundedAndShownEscaped)
+{
+    // 64 characters are still a number; 65 are refused without reading the rest.
+    const std::string longest = "0." + std::string(62, '5');
+    EXPECT_EQ(Parse("l.pgm d.pgm " + longest), "");
+    EXPECT_EQ(laserdistance, 0.555555555f);
+    const std::string endless(1000000, '9');
+    EXPECT_EQ(Parse("l.pgm d.pgm 500 " + endless),
+              "Can't read parameter 4 (elevation) from 'tavrolinconfig.txt': '" + std::string(40, '9') +
+                  "...' has more than 64 characters");
+    EXPECT_EQ(Parse("l.pgm d.pgm 500 10\x1b]0;title\x07"),
+              "Can't read parameter 4 (elevation) from 'tavrolinconfig.txt': '10\\x1B]0;title\\x07'");
+}
+
+TEST(Configuration, ByteOrderMarkSkippedAndNulBytesRefused)
+{
+    EXPECT_EQ(Parse("\xEF\xBB\xBFlaser.pgm NODARK 250"), "");
+    EXPECT_STREQ(filename, "laser.pgm");
+    EXPECT_EQ(laserdistance, 250.0f);
+
+    const std::string cut_name = std::string("laser.pgm\0.evil NODARK", 23);
+    EXPECT_EQ(Parse(cut_name),
+              "Can't read parameter 1 (filename) from 'tavrolinconfig.txt': it holds a NUL byte "
+              "(byte 10 of the file), not text");
+    const std::string nul_number = std::string("l.pgm d.pgm 500 \0", 17);
+    EXPECT_EQ(Parse(nul_number),
+              "Can't read parameter 4 (elevation) from 'tavrolinconfig.txt': it holds a NUL byte "
+              "(byte 17 of the file), not text");
+    // Whatever follows the twelfth token is never read.
+    EXPECT_EQ(Parse(std::string("l d 500 10 30 1 0 10000 100 3231 2139 2052 \0", 44)), "");
+}
+
+TEST(Configuration, ImageCentreAndRadiusMustFitTheLaserPicture)
+{
+    Reset_run_parameters();
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224), "");
+    xcentre = 0;
+    ycentre = 4223;
+    rmax = 7654;   // the diagonal is 7654.9
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224), "");
+    rmax = 7655;
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224),
+              "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be at most the diagonal of the "
+              "picture 'l.pgm', 7654 pixels, not 7655");
+    rmax = 2052;
+    xcentre = 6384;
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224),
+              "Parameter 10 (xcentre) in 'tavrolinconfig.txt' must be a column of the picture "
+              "'l.pgm', 0 to 6383, not 6384");
+    xcentre = -1;
+    EXPECT_NE(Check_settings_for_picture("l.pgm", 6384, 4224).find("(xcentre)"), std::string::npos);
+    xcentre = 3231;
+    ycentre = 4224;
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224),
+              "Parameter 11 (ycentre) in 'tavrolinconfig.txt' must be a row of the picture "
+              "'l.pgm', 0 to 4223, not 4224");
+    ycentre = -2147483647 - 1;
+    EXPECT_NE(Check_settings_for_picture("l.pgm", 6384, 4224).find("(ycentre)"), std::string::npos);
 }
 
 }  // namespace
