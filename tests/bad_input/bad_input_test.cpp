@@ -1,13 +1,22 @@
 // Bad input never crashes, corrupts or lies: malformed configuration, path and
-// picture files, and products that can't be written, each run through the built
-// program in a fresh folder. Every case checks the exit code, the console's failure
-// lines (the last of them ends the console), and what became of the products of an
-// earlier run that lie in the folder.
+// picture files, inputs that would block or never end, frames no camera makes,
+// products that can't be written, and runs interrupted by a signal, each run through
+// the built program in a fresh folder. Every case checks the exit code (128 + the
+// signal for a run a signal ended), the console's failure lines (the last of them
+// ends the console), what became of the products of an earlier run that lie in the
+// folder, and that no temporary product file is left.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
+#include <thread>
 #include <functional>
 #include <string>
 #include <utility>
@@ -38,6 +47,44 @@ using Files = std::vector<std::pair<std::string, std::string>>;
 // or the folder that stood in its place (empty, as it was).
 enum class Product { kept, replaced, folder };
 
+// What happens to the run from outside.
+struct Interference {
+    const char* hold_at = nullptr;   // the product whose complete temporary file holds the run
+    int signal = 0;                  // sent to the held run
+    rlim_t file_size_limit = 0;      // bytes a file may grow to (ulimit -f), when not 0
+    rlim_t memory_limit = 0;         // bytes of address space (ulimit -v), when not 0
+    bool console_gone = false;       // standard output a pipe whose reader has gone
+};
+
+Interference Held_at(const char* product, int signal)
+{
+    Interference how;
+    how.hold_at = product;
+    how.signal = signal;
+    return how;
+}
+
+Interference File_size_limit(rlim_t bytes)
+{
+    Interference how;
+    how.file_size_limit = bytes;
+    return how;
+}
+
+Interference Memory_limit(rlim_t bytes)
+{
+    Interference how;
+    how.memory_limit = bytes;
+    return how;
+}
+
+Interference Console_gone()
+{
+    Interference how;
+    how.console_gone = true;
+    return how;
+}
+
 struct Case {
     const char* what;
     Files files;                                      // written into the folder first
@@ -46,6 +93,7 @@ struct Case {
     std::vector<std::string> console;   // shown in this order; the last one ends the console
     Product picture = Product::kept;
     Product table = Product::kept;
+    Interference interference = {};
 };
 
 std::string Config(const std::string& numbers, const std::string& dark = "NODARK")
@@ -163,6 +211,84 @@ std::function<void(const std::string&)> Frame_as(const std::string& name)
     return [name](const std::string& folder) { Link_frame(folder, name); };
 }
 
+// Runs the program in `folder` with standard input from /dev/null and the console
+// (standard output and error) read back, as `how` says. A run that hangs is ended
+// by SIGALRM after two minutes: its status then shows 128 + SIGALRM.
+scene::RunResult Run_with(const std::string& folder, const Interference& how)
+{
+    int console[2];
+    if (pipe(console) != 0) return {-1, "pipe failed"};
+    const std::string held = folder + "/.held";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(126);
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, STDIN_FILENO);
+        if (how.console_gone) {
+            int gone[2];
+            if (pipe(gone) != 0) _exit(126);
+            close(gone[0]);
+            dup2(gone[1], STDOUT_FILENO);
+            dup2(gone[1], STDERR_FILENO);
+        } else {
+            dup2(console[1], STDOUT_FILENO);
+            dup2(console[1], STDERR_FILENO);
+        }
+        close(console[0]);
+        close(console[1]);
+        // The signals as a shell starts a program in the foreground: none blocked or
+        // ignored, whatever the test runner inherited.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGBUS, SIGPIPE, SIGXFSZ}) signal(s, SIG_DFL);
+        const rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (how.file_size_limit) {
+            const rlimit limit = {how.file_size_limit, how.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (how.memory_limit) {
+            const rlimit limit = {how.memory_limit, how.memory_limit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        if (how.hold_at) {
+            setenv("LD_PRELOAD", HOLD_PRODUCT_LIBRARY, 1);
+            setenv("TAVROLIN_TEST_HOLD", how.hold_at, 1);
+            setenv("TAVROLIN_TEST_HELD", held.c_str(), 1);
+            const char* asan = std::getenv("ASAN_OPTIONS");
+            const std::string options = std::string(asan ? asan : "") + ":verify_asan_link_order=0";
+            setenv("ASAN_OPTIONS", options.c_str(), 1);
+        }
+        alarm(120);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(console[1]);
+    int status = 0;
+    bool ended = false;
+    if (how.hold_at) {
+        // Wait until the run is held, then interrupt it there.
+        while (access(held.c_str(), F_OK) != 0) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                ended = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        unlink(held.c_str());
+        if (!ended) kill(pid, how.signal);
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(console[0], buffer, sizeof buffer)) > 0) text.append(buffer, size_t(got));
+    close(console[0]);
+    if (!ended) waitpid(pid, &status, 0);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    return {code, text};
+}
+
 scene::RunResult Check(const Case& c)
 {
     SCOPED_TRACE(c.what);
@@ -172,7 +298,7 @@ scene::RunResult Check(const Case& c)
     for (const auto& file : c.files) scene::Write_file(folder + "/" + file.first, file.second);
     if (c.prepare) c.prepare(folder);
 
-    const scene::RunResult result = scene::Run(program, folder);
+    const scene::RunResult result = Run_with(folder, c.interference);
     EXPECT_EQ(result.exit_code, c.exit_code) << result.console;
     size_t from = 0;
     for (const std::string& part : c.console) {
@@ -518,6 +644,215 @@ TEST(BadInput, ProductsWriteProtected)
          table_line + "Can't write to 'tavrolin_data.txt' - file\n"},
         Product::replaced, Product::kept};
     Check(protected_table);
+}
+
+// A named pipe of that name in the folder: nobody ever writes to it.
+std::function<void(const std::string&)> Fifo_as(const std::string& name)
+{
+    return [name](const std::string& folder) { ASSERT_EQ(mkfifo((folder + "/" + name).c_str(), 0644), 0); };
+}
+
+// A symbolic link of that name to `target`.
+std::function<void(const std::string&)> Link_as(const std::string& name, const std::string& target)
+{
+    return [name, target](const std::string& folder) {
+        ASSERT_EQ(symlink(target.c_str(), (folder + "/" + name).c_str()), 0);
+    };
+}
+
+// A sparse file: `start`, then NUL bytes up to `size` bytes, which take no disk space.
+std::function<void(const std::string&)> Sparse_as(const std::string& name, const std::string& start, off_t size)
+{
+    return [name, start, size](const std::string& folder) {
+        const std::string path = folder + "/" + name;
+        scene::Write_file(path, start);
+        ASSERT_EQ(truncate(path.c_str(), size), 0);
+    };
+}
+
+std::function<void(const std::string&)> Both(std::function<void(const std::string&)> first,
+                                             std::function<void(const std::string&)> second)
+{
+    return [first, second](const std::string& folder) {
+        first(folder);
+        second(folder);
+    };
+}
+
+const off_t gigabyte = off_t{1} << 30;
+
+// Inputs that would hold the run in its open or feed it without end, and tokens of
+// any length: each is refused at once, having read at most a token's bound.
+TEST(BadInput, InputsThatWouldBlockOrNeverEnd)
+{
+    const std::string config = Config(default_numbers);
+    const std::string pipe_refused = ": it is a named pipe, not a regular file, ending...\n";
+    const std::string device_refused = ": it is a character device, not a regular file, ending...\n";
+    const std::string path_read = config_line + "OK\n" + path_line + "2 points read\n";
+    const std::string digits(20000000, '7');
+    std::string nul_name = Config(default_numbers);
+    nul_name[5] = '\0';   // "laser\0pgm": a name the system would cut at the NUL
+    const Case cases[] = {
+        {"a named pipe as configuration file", {{"tavrolinpath.txt", good_path}}, Fifo_as("tavrolinconfig.txt"), 4,
+         {config_line + "Can't read config file 'tavrolinconfig.txt'" + pipe_refused}},
+        {"the configuration file a link to /dev/zero", {{"tavrolinpath.txt", good_path}},
+         Link_as("tavrolinconfig.txt", "/dev/zero"), 4,
+         {config_line + "Can't read config file 'tavrolinconfig.txt'" + device_refused}},
+        {"a named pipe as path file", {{"tavrolinconfig.txt", config}}, Fifo_as("tavrolinpath.txt"), 5,
+         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt'" + pipe_refused}},
+        {"the path file a link to /dev/zero", {{"tavrolinconfig.txt", config}},
+         Link_as("tavrolinpath.txt", "/dev/zero"), 5,
+         {path_line + "Can't read path-file 'tavrolinpath.txt'" + device_refused}},
+        {"a named pipe as laser picture", With_pictures({}), Fifo_as("laser.pgm"), 2,
+         {path_read + laser_line + "Can't open picture file 'laser.pgm'" + pipe_refused}},
+        {"the laser picture a link to /dev/zero", With_pictures({}), Link_as("laser.pgm", "/dev/zero"), 2,
+         {laser_line + "Can't open picture file 'laser.pgm'" + device_refused}},
+        {"a named pipe as dark picture", With_pictures({}, "dark.pgm"),
+         Both(Frame_as("laser.pgm"), Fifo_as("dark.pgm")), 2,
+         {"Reading image data from file...OK\n", dark_line + "Can't open picture file 'dark.pgm'" + pipe_refused}},
+        {"a configuration file of a gigabyte of NUL bytes", {{"tavrolinpath.txt", good_path}},
+         Sparse_as("tavrolinconfig.txt", "", gigabyte), 4,
+         {Config_refusal("Can't read parameter 1 (filename) from 'tavrolinconfig.txt': it holds a NUL byte "
+                         "(byte 1 of the file), not text")}},
+        {"a NUL byte in the laser picture's name", {{"tavrolinconfig.txt", nul_name}, {"tavrolinpath.txt", good_path}},
+         nullptr, 4,
+         {Config_refusal("Can't read parameter 1 (filename) from 'tavrolinconfig.txt': it holds a NUL byte "
+                         "(byte 6 of the file), not text")}},
+        {"a number of 20 million digits", {{"tavrolinconfig.txt", "laser.pgm NODARK 500 " + digits},
+                                           {"tavrolinpath.txt", good_path}},
+         nullptr, 4,
+         {Config_refusal("Can't read parameter 4 (elevation) from 'tavrolinconfig.txt': '" + std::string(40, '7') +
+                         "...' has more than 64 characters")}},
+        {"a file name of a gigabyte", {{"tavrolinpath.txt", good_path}},
+         [](const std::string& folder) {
+             const std::string path = folder + "/tavrolinconfig.txt";
+             scene::Write_file(path, std::string(2000, 'n'));
+             ASSERT_EQ(truncate(path.c_str(), gigabyte), 0);   // the name goes on in NUL bytes
+         },
+         4,
+         {Config_refusal("Parameter 1 (filename) in 'tavrolinconfig.txt' is a file name of more than 1023 "
+                         "characters ('" + std::string(40, 'n') + "...'); at most 1023 are allowed")}},
+        {"terminal escape sequences in a number", {{"tavrolinconfig.txt", "laser.pgm NODARK \x1b[2J\x1b]0;x\x07"},
+                                                   {"tavrolinpath.txt", good_path}},
+         nullptr, 4,
+         {Config_refusal("Can't read parameter 3 (laserdistance) from 'tavrolinconfig.txt': '\\x1B[2J\\x1B]0;x\\x07'")}},
+        {"a path file of a gigabyte of NUL bytes after a point", {{"tavrolinconfig.txt", config}},
+         Sparse_as("tavrolinpath.txt", "3100 1000\n", gigabyte), 5,
+         {path_line + "Can't read a path coordinate from 'tavrolinpath.txt': token (number 3 in the file) "
+                      "holds a NUL byte (byte 11 of the file), not text, ending...\n"}},
+        {"a path coordinate of 20 million digits", {{"tavrolinconfig.txt", config}, {"tavrolinpath.txt", "1 " + digits}},
+         nullptr, 5,
+         {path_line + "Can't read a path coordinate from 'tavrolinpath.txt': '" + std::string(40, '7') +
+          "...' (number 2 in the file) has more than 64 characters, ending...\n"}},
+        // An editor's byte-order mark is not part of the first token.
+        {"byte-order marks before the configuration and the path",
+         {{"tavrolinconfig.txt", "\xEF\xBB\xBF" + config}, {"tavrolinpath.txt", "\xEF\xBB\xBF" + good_path}}, nullptr, 2,
+         {path_read + laser_line + "Can't open picture file 'laser.pgm': No such file or directory, ending...\n"}},
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+// Headers of frames far beyond the camera's are refused before anything is
+// allocated; a plane there is no memory for ends the run with a message, not an abort.
+TEST(BadInput, FramesNoCameraMakes)
+{
+    auto header = [](int64_t width, int64_t height) {
+        return "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n65535\n";
+    };
+    auto whole_file = [&](int64_t width, int64_t height) {
+        return Sparse_as("laser.pgm", header(width, height), off_t(header(width, height).size()) + 2 * width * height);
+    };
+    std::vector<Case> cases = {
+        {"a sparse frame of 46340 x 46340 samples, every byte there", With_pictures({}), whole_file(46340, 46340), 2,
+         {"Number of brightness levels:   65535\n",
+          "Picture 'laser.pgm' is too large: 46340 x 46340 are 2147395600 samples, more than the limit of "
+          "107864064 (four frames of the camera), ending...\n"}},
+        {"a frame two rows beyond four camera frames", With_pictures({}), whole_file(6384, 16898), 2,
+         {"Picture 'laser.pgm' is too large: 6384 x 16898 are 107876832 samples, more than the limit of "
+          "107864064 (four frames of the camera), ending...\n"}},
+    };
+#if !defined(__SANITIZE_ADDRESS__)   // the sanitizers' shadow memory needs more address space than any limit
+    cases.push_back({"four camera frames with 160 MB of address space", With_pictures({}), whole_file(6384, 16896), 2,
+                     {"Reading image data from file...not enough memory for picture 'laser.pgm' (107864064 samples "
+                      "of 2 bytes), ending...\n"},
+                     Product::kept, Product::kept, Memory_limit(160u << 20)});
+#endif
+    for (const Case& c : cases) Check(c);
+}
+
+// Settings that no set-up can have: the laser distance and the elevation at the
+// configuration stage, the image circle right after the laser picture's header.
+TEST(BadInput, SettingsNoSetUpCanHave)
+{
+    auto config_case = [](const char* what, const std::string& numbers, const std::string& message) {
+        return Case{what, {{"tavrolinconfig.txt", Config(numbers)}, {"tavrolinpath.txt", good_path}}, nullptr, 4,
+                    {Config_refusal(message)}};
+    };
+    auto picture_case = [](const char* what, const std::string& numbers, const std::string& message) {
+        return Case{what,
+                    {{"tavrolinconfig.txt", Config(numbers)},
+                     {"tavrolinpath.txt", good_path},
+                     {"laser.pgm", "P5\n6384 4224\n65535\n"}},
+                    nullptr,
+                    4,
+                    {"laser.pgm file was opened succesfully...\nHorizontal size: 6384\nVertical size:   4224\n"
+                     "Number of brightness levels:   65535\n" + message + ", ending...\n"}};
+    };
+    const Case cases[] = {
+        config_case("a laser distance of 0", "0 10",
+                    "Parameter 3 (laserdistance) in 'tavrolinconfig.txt' must be greater than 0, not 0"),
+        config_case("a negative laser distance", "-500 10",
+                    "Parameter 3 (laserdistance) in 'tavrolinconfig.txt' must be greater than 0, not -500"),
+        config_case("an elevation of 180 degrees", "500 180",
+                    "Parameter 4 (elevation) in 'tavrolinconfig.txt' must be greater than -180 and less than "
+                    "180 (degrees), not 180"),
+        config_case("an elevation of -200 degrees", "500 -200",
+                    "Parameter 4 (elevation) in 'tavrolinconfig.txt' must be greater than -180 and less than "
+                    "180 (degrees), not -200"),
+        picture_case("an image centre column far outside", "500 10 30 1 0 10000 100 2147483647 2139 2052",
+                     "Parameter 10 (xcentre) in 'tavrolinconfig.txt' must be a column of the picture 'laser.pgm', "
+                     "0 to 6383, not 2147483647"),
+        picture_case("an image centre row above the picture", "500 10 30 1 0 10000 100 3231 -1 2052",
+                     "Parameter 11 (ycentre) in 'tavrolinconfig.txt' must be a row of the picture 'laser.pgm', "
+                     "0 to 4223, not -1"),
+        picture_case("an image circle beyond the diagonal", "500 10 30 1 0 10000 100 3231 2139 100000",
+                     "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be at most the diagonal of the picture "
+                     "'laser.pgm', 7654 pixels, not 100000"),
+    };
+    for (const Case& c : cases) Check(c);
+}
+
+// Runs interrupted while a product is written (held at its complete temporary
+// file), a file-size limit, and a console that went away: no temporary file is left,
+// and an earlier product is either whole as it was or replaced by a whole new one.
+TEST(BadInput, InterruptedRuns)
+{
+    const std::string writing = "Writing new 'linearlyscaledG.PGM' file...";
+    const std::string table_line = "Extracting tavrolin data into 'tavrolin_data.txt' file...";
+    const std::string picture_changed = "\nA picture file changed (was truncated) while it was being read, ending...\n";
+    const Case cases[] = {
+        {"SIGINT while the picture is written", With_pictures({}), Frame_as("laser.pgm"), 128 + SIGINT,
+         {"High-level-limit of 10000 applied.\n" + writing}, Product::kept, Product::kept,
+         Held_at("linearlyscaledG.PGM", SIGINT)},
+        {"SIGTERM while the picture is written", With_pictures({}), Frame_as("laser.pgm"), 128 + SIGTERM,
+         {writing}, Product::kept, Product::kept, Held_at("linearlyscaledG.PGM", SIGTERM)},
+        {"SIGHUP while the picture is written", With_pictures({}), Frame_as("laser.pgm"), 128 + SIGHUP,
+         {writing}, Product::kept, Product::kept, Held_at("linearlyscaledG.PGM", SIGHUP)},
+        {"SIGBUS while the picture is written", With_pictures({}), Frame_as("laser.pgm"), 128 + SIGBUS,
+         {writing + picture_changed}, Product::kept, Product::kept, Held_at("linearlyscaledG.PGM", SIGBUS)},
+        {"SIGTERM while the table is written", With_pictures({}), Frame_as("laser.pgm"), 128 + SIGTERM,
+         {writing + "OK\n" + table_line + "\nScaling coefficient (scattering angle = 90 deg) = ", "\n"},
+         Product::replaced, Product::kept,
+         Held_at("tavrolin_data.txt", SIGTERM)},
+        // SIGXFSZ is ignored: the write fails, and the run reports it.
+        {"a file-size limit of 1 MB", With_pictures({}), Frame_as("laser.pgm"), 6,
+         {writing + "Can't write to 'linearlyscaledG.PGM' - file\n", table_line, "\nOK\n"}, Product::kept,
+         Product::replaced, File_size_limit(1u << 20)},
+        // SIGPIPE is ignored: the console's writes fail, the products are written.
+        {"a console whose reader went away", With_pictures({}), Frame_as("laser.pgm"), 0, {}, Product::replaced,
+         Product::replaced, Console_gone()},
+    };
+    for (const Case& c : cases) Check(c);
 }
 
 }  // namespace
