@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!failure.empty()) {
         Require(failure.find("'tavrolinpath.txt'") != std::string::npos,
                 "a refusal names the path file");
+        Require_shown_safely(failure);
         return 0;
     }
     if (laserpath.empty()) return 0;

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (refusal.empty()) {
         Require(width > 0 && height > 0 && width % 2 == 0 && height % 2 == 0,
                 "an accepted frame has positive even sizes");
+        Require(int64_t{width} * height <= frame_sample_limit, "an accepted frame lies within the limit");
     } else {
         Require(refusal.find("'fuzz.pgm'") != std::string::npos, "a refusal names the picture");
     }
