@@ -7,14 +7,18 @@
 enum ExitCode : int {
     exit_complete = 0,           // every stage ran and both products were written
     exit_bad_picture = 2,        // a picture can't be used: not a binary PGM ("P5"),
-                                 // missing, truncated, of a size that can't be processed,
-                                 // or a dark picture of another size
+                                 // missing, not a regular file, truncated, of a size that
+                                 // can't be processed or beyond the frame limit, a dark
+                                 // picture of another size, or no memory for its plane
     exit_not_16_bit = 3,         // a picture's maximum value is not 65535
-    exit_bad_configuration = 4,  // the configuration file is missing, unreadable, or
-                                 // holds a setting that is not a number of its kind or
-                                 // out of range
-    exit_bad_path = 5,           // the path file is missing or unreadable, holds a token
-                                 // that is not a 32-bit integer or fewer than two
+    exit_bad_configuration = 4,  // the configuration file is missing, unreadable, not a
+                                 // regular file, or holds a token too long or with a NUL
+                                 // byte, or a setting that is not a number of its kind or
+                                 // out of range (the image circle also against the laser
+                                 // picture's size, after its header)
+    exit_bad_path = 5,           // the path file is missing, unreadable or not a regular
+                                 // file, holds a token that is not a 32-bit integer (or
+                                 // too long, or with a NUL byte) or fewer than two
                                  // distinct rows, or the beam bands leave the picture
     exit_product_not_written = 6,  // a product could not be written; an earlier file
                                    // of that name is left as it was
