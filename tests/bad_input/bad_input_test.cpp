@@ -71,7 +71,7 @@ Interference File_size_limit(rlim_t bytes)
     return how;
 }
 
-Interference Memory_limit(rlim_t bytes)
+[[maybe_unused]] Interference Memory_limit(rlim_t bytes)
 {
     Interference how;
     how.memory_limit = bytes;
