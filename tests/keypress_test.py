@@ -66,6 +66,27 @@ def started_in_the_background(program, folder):
     assert b'Press any key' not in shown, shown
 
 
+def settings_that_do_not_fit_the_picture(program):
+    """An image centre outside the laser picture ends the run with code 4, as the
+    configuration does: without the wait."""
+    folder = tempfile.mkdtemp()
+    with open(os.path.join(folder, 'tavrolinconfig.txt'), 'w') as f:
+        f.write('laser.pgm NODARK 500 10 30 1 0 10000 100 7000 2139 2052\n')
+    with open(os.path.join(folder, 'tavrolinpath.txt'), 'w') as f:
+        f.write('3100 1000 3300 3000\n')
+    with open(os.path.join(folder, 'laser.pgm'), 'wb') as f:
+        f.write(b'P5\n6384 4224\n65535\n')
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(folder)
+        os.execv(program, [program])
+    shown = read_for(fd, 3.0)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 4, (status, shown)
+    assert b'(xcentre)' in shown and b'Press any key' not in shown, shown
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
     folder = tempfile.mkdtemp()
@@ -77,6 +98,7 @@ def main():
     for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         interrupted_at_the_prompt(program, folder, signal_number)
     started_in_the_background(program, folder)
+    settings_that_do_not_fit_the_picture(program)
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(folder)
@@ -93,7 +115,8 @@ def main():
     after = termios.tcgetattr(fd)
     assert after[3] & termios.ICANON and after[3] & termios.ECHO, 'line mode not restored'
     print('key-press wait: prompted, waited, ended with 2 after the key, terminal restored; '
-          'restored after SIGINT, SIGTERM and SIGHUP at the prompt; no wait in the background')
+          'restored after SIGINT, SIGTERM and SIGHUP at the prompt; no wait in the background '
+          'nor for settings that do not fit the picture')
 
 
 if __name__ == '__main__':

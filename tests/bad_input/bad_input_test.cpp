@@ -865,4 +865,24 @@ TEST(BadInput, InterruptedRuns)
     for (const Case& c : cases) Check(c);
 }
 
+// The products of a run whose console went away are those of a run that shows it.
+TEST(BadInput, ConsoleThatWentAwayChangesNoProduct)
+{
+    std::string products[2][2];
+    for (int gone = 0; gone < 2; ++gone) {
+        const std::string folder = scene::Make_folder();
+        for (const auto& file : With_pictures({})) scene::Write_file(folder + "/" + file.first, file.second);
+        Link_frame(folder, "laser.pgm");
+        const scene::RunResult result = Run_with(folder, gone ? Console_gone() : Interference{});
+        EXPECT_EQ(result.exit_code, 0) << result.console;
+        products[gone][0] = scene::Read_file(folder + "/" + picture_name);
+        products[gone][1] = scene::Read_file(folder + "/" + table_name);
+        scene::Remove_folder(folder);
+    }
+    EXPECT_GT(products[0][0].size(), 50000000u);
+    EXPECT_GT(products[0][1].size(), 1000u);
+    EXPECT_TRUE(products[1][0] == products[0][0]) << "the picture differs";
+    EXPECT_EQ(products[1][1], products[0][1]);
+}
+
 }  // namespace
