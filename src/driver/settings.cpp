@@ -52,7 +52,8 @@ std::string Unreadable(int position, const std::string& token)
            Shown_token(token) + "'";
 }
 
-// The refusal of a token that Next_token did not hand over whole.
+// The refusal of a token that the token reader did not hand over whole: one with a
+// NUL byte, or one longer than its bound.
 std::string Unread(int position, TokenReader::Result result, const std::string& token,
                    const TokenReader& reader)
 {
