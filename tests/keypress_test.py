@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""The key-press wait: on a terminal the run prompts and waits for one key before it
-ends; the terminal's line mode is restored afterwards, also when a signal ends the
-run at the prompt; a run in the background does not wait. Usage: keypress_test.py TAVROLIN"""
+"""The key-press wait: with standard input and output on a terminal the run prompts and
+waits for one key before it ends, and the terminal's line mode is restored afterwards,
+also when a signal ends the run at the prompt; a run in the background, or with its
+report or its input redirected to a file, ends at once without a prompt.
+Usage: keypress_test.py TAVROLIN"""
 import os
 import pty
 import select
@@ -87,6 +89,57 @@ def settings_that_do_not_fit_the_picture(program):
     assert b'(xcentre)' in shown and b'Press any key' not in shown, shown
 
 
+def wait_without_key(pid, seconds):
+    """The exit status of a run that must end by itself, or None if it still waits."""
+    end = time.time() + seconds
+    while time.time() < end:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return status
+        time.sleep(0.05)
+    os.kill(pid, 9)
+    os.waitpid(pid, 0)
+    return None
+
+
+def start(program, folder, stdin_file=None, stdout_file=None):
+    """Starts the run on a new pseudo-terminal, with standard input or output
+    redirected to a file if one is named."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(folder)
+        if stdin_file:
+            os.dup2(os.open(stdin_file, os.O_RDONLY), 0)
+        if stdout_file:
+            os.dup2(os.open(stdout_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644), 1)
+        os.execv(program, [program])
+    return pid, fd
+
+
+def redirected(program, folder):
+    """The report into a file (standard input still the terminal), and input from a
+    file (standard output still the terminal): no prompt anywhere, no wait."""
+    report = os.path.join(folder, 'console.txt')
+    pid, fd = start(program, folder, stdout_file=report)
+    shown = read_for(fd, 0.5)
+    status = wait_without_key(pid, 10.0)
+    assert status is not None, 'with the report in a file the run waited for a key'
+    assert os.WEXITSTATUS(status) == 2, status
+    with open(report, 'rb') as f:
+        text = f.read()
+    assert b'Can\'t open picture file' in text, text
+    assert b'Press any key' not in text and b'Press any key' not in shown, (text, shown)
+
+    empty = os.path.join(folder, 'no_keys.txt')
+    open(empty, 'w').close()
+    pid, fd = start(program, folder, stdin_file=empty)
+    shown = read_for(fd, 0.5)
+    status = wait_without_key(pid, 10.0)
+    assert status is not None, 'with input from a file the run waited for a key'
+    assert os.WEXITSTATUS(status) == 2, status
+    assert b'Can\'t open picture file' in shown and b'Press any key' not in shown, shown
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
     folder = tempfile.mkdtemp()
@@ -99,10 +152,8 @@ def main():
         interrupted_at_the_prompt(program, folder, signal_number)
     started_in_the_background(program, folder)
     settings_that_do_not_fit_the_picture(program)
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.chdir(folder)
-        os.execv(program, [program])
+    redirected(program, folder)
+    pid, fd = start(program, folder)
     shown = read_for(fd, 2.0)
     assert shown.rstrip().endswith(b'Press any key to continue . . .'), shown
     assert os.waitpid(pid, os.WNOHANG) == (0, 0), 'the run did not wait for a key'
@@ -115,8 +166,8 @@ def main():
     after = termios.tcgetattr(fd)
     assert after[3] & termios.ICANON and after[3] & termios.ECHO, 'line mode not restored'
     print('key-press wait: prompted, waited, ended with 2 after the key, terminal restored; '
-          'restored after SIGINT, SIGTERM and SIGHUP at the prompt; no wait in the background '
-          'nor for settings that do not fit the picture')
+          'restored after SIGINT, SIGTERM and SIGHUP at the prompt; no wait in the background, '
+          'with the report in a file or input from a file, nor for settings that do not fit the picture')
 
 
 if __name__ == '__main__':

@@ -8,7 +8,9 @@
 
 void Wait_for_key_press()
 {
-    if (!isatty(STDIN_FILENO)) return;
+    // Only a user who reads the report on the terminal can answer the prompt: with the
+    // report going into a file or a pipe the prompt would go there too, unseen.
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return;
     // A run in the background would be stopped by the terminal, or take a key meant
     // for the job in the foreground: only the foreground process group waits.
     const pid_t foreground = tcgetpgrp(STDIN_FILENO);
