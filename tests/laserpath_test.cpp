@@ -100,13 +100,13 @@ TEST(ParseLaserPath, RefusesTokensThatAreNotWhole32BitIntegers)
         const char* text;
         const char* token;
     } cases[] = {
-        {"1 2 abc 4", "'abc' (number 3 in the file)"},
-        {"1 2.5", "'2.5' (number 2 in the file)"},
-        {"10-5 3", "'10-5' (number 1 in the file)"},
-        {"1 2147483648", "'2147483648' (number 2 in the file)"},
-        {"-2147483649 1", "'-2147483649' (number 1 in the file)"},
-        {"1 2 3 -", "'-' (number 4 in the file)"},
-        {"0x10 1", "'0x10' (number 1 in the file)"},
+        {"1 2 abc 4", "'abc' (token 3 of the file)"},
+        {"1 2.5", "'2.5' (token 2 of the file)"},
+        {"10-5 3", "'10-5' (token 1 of the file)"},
+        {"1 2147483648", "'2147483648' (token 2 of the file)"},
+        {"-2147483649 1", "'-2147483649' (token 1 of the file)"},
+        {"1 2 3 -", "'-' (token 4 of the file)"},
+        {"0x10 1", "'0x10' (token 1 of the file)"},
     };
     for (const auto& c : cases) {
         const std::string failure = Load_path(c.text);

@@ -205,7 +205,9 @@ TEST_F(SmallFrame, ProductsAreReplacedOnlyWhenWrittenCompletely)
     EXPECT_FALSE(Write_corrected_PGM());
     ASSERT_EQ(mkdir("tavrolin_data.txt", 0755), 0);
     EXPECT_FALSE(Write_green_data());
-    EXPECT_EQ(console_.str(), "Can't write to 'tavrolin_data.txt' - file\n");
+    EXPECT_EQ(console_.str(), "Can't write to 'tavrolin_data.txt' - file\n"
+                              "The system's reason: Is a directory (something that is not a file "
+                              "stands in the product's place: move it away)\n");
     EXPECT_TRUE(gnetto.empty());
     // No temporary file is left behind.
     EXPECT_EQ(std::system("test $(ls -A | wc -l) -eq 2"), 0);

@@ -1,6 +1,7 @@
 #include "driver/settings.h"
 
 #include <cmath>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <locale>
@@ -91,6 +92,26 @@ std::string Shown_float(float number)
     text.imbue(std::locale::classic());
     text << number;
     return text.str();
+}
+
+// What the file must hold, after a message about one of its tokens.
+void Print_token_order()
+{
+    std::cout << "The twelve tokens of '" << config_name
+              << "', in order: laser picture, dark picture or NODARK, laser distance (m), "
+                 "elevation (deg), band width (pixels), side band scale, median half window (rows), "
+                 "high-level limit, centre square size (pixels), image centre x, image centre y, "
+                 "image circle radius (pixels)."
+              << std::endl;
+}
+
+// Where the run looks for its files, after a file that can't be read; `reason` is
+// the system's, or empty when there is none to add.
+void Print_folder_advice(const std::string& reason)
+{
+    if (!reason.empty()) std::cout << "The system's reason: " << reason << "; ";
+    std::cout << "tavrolin reads '" << config_name << "', '" << path_file_name
+              << "' and the pictures from the folder it is started in." << std::endl;
 }
 
 }  // namespace
@@ -201,16 +222,21 @@ int Read_configuration()
     if (!file.Open(config_name, reason, not_regular)) {
         std::cout << "Can't read config file '" << config_name << "'"
                   << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
+        Print_folder_advice(not_regular ? std::string() : reason);
         return exit_bad_configuration;
     }
     std::istream config(&file);
+    errno = 0;
     std::string failure = Parse_configuration(config);
     if (file.Read_failed()) {   // opened, but a read failed
+        const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
         std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
+        Print_folder_advice(reason_of_read);
         return exit_bad_configuration;
     }
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
+        Print_token_order();
         return exit_bad_configuration;
     }
     std::cout << "OK" << std::endl;

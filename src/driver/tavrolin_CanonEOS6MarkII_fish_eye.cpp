@@ -31,6 +31,7 @@
 #include "products/beam_signal.h"
 #include "products/corrected_pgm.h"
 #include "products/data_table.h"
+#include "products/output_file.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ int main()
         std::cout << "OK" << std::endl;
     } else {
         std::cout << "Can't write to '" << corrected_picture_name << "' - file" << std::endl;
+        std::cout << Product_failure_reason() << std::endl;
         complete = false;
     }
     std::cout << "Extracting tavrolin data into '" << data_table_name << "' file..." << std::flush;

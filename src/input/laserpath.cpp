@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <limits>
 
@@ -37,6 +38,15 @@ bool Token_to_int32(const std::string& token, int32_t& number)
     return true;
 }
 
+// What the path file must hold and where it is looked for, after a message about
+// it; `reason` is the system's for a file that can't be read, or empty.
+void Print_path_advice(const std::string& reason)
+{
+    if (!reason.empty()) std::cout << "The system's reason: " << reason << "; ";
+    std::cout << "'" << path_name << "' in the folder tavrolin runs in holds the beam's course "
+                 "as whole pixel coordinates, pairs x y, in any order." << std::endl;
+}
+
 }  // namespace
 
 bool Compare(PathPoint a, PathPoint b)
@@ -55,9 +65,9 @@ std::string Parse_laser_path(std::istream& in)
     while ((result = reader.Next(longest_coordinate, token)) != TokenReader::end) {
         ++token_number;
         const std::string refusal = "Can't read a path coordinate from '" + std::string(path_name) + "': ";
-        const std::string number = " (number " + std::to_string(token_number) + " in the file)";
+        const std::string number = " (token " + std::to_string(token_number) + " of the file)";
         if (result == TokenReader::nul_byte) {
-            return refusal + "token" + number + " holds a NUL byte (byte " +
+            return refusal + "token " + std::to_string(token_number) + " of the file holds a NUL byte (byte " +
                    std::to_string(reader.Bytes_read()) + " of the file), not text";
         }
         if (result == TokenReader::too_long) {
@@ -86,16 +96,21 @@ int Read_laser_path()
     if (!file.Open(path_name, reason, not_regular)) {
         std::cout << "Can't read path-file '" << path_name << "'"
                   << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
+        Print_path_advice(not_regular ? std::string() : reason);
         return exit_bad_path;
     }
     std::istream pathfile(&file);
+    errno = 0;
     std::string failure = Parse_laser_path(pathfile);
     if (file.Read_failed()) {
+        const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
         std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
+        Print_path_advice(reason_of_read);
         return exit_bad_path;
     }
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
+        Print_path_advice("");
         return exit_bad_path;
     }
     std::sort(laserpath.begin(), laserpath.end(), Compare);

@@ -65,16 +65,37 @@ void Print_sizes(int32_t width, int32_t height, int32_t maxval)
     std::cout << "Number of brightness levels:   " << maxval << std::endl;
 }
 
+// How to make a picture that the run reads, after the messages of a picture it can't.
+const char* const dcraw_advice =
+    "make the 16-bit mosaic from the camera's raw file with: dcraw -E -4 -W -j -t 0 FILE";
+
 void Print_invalid(const std::string& identifier, const char* name)
 {
     std::cout << "Identifier of the file: '" << identifier << "'" << std::endl;
     std::cout << "Input file " << name << " is not a valid 16-bit PGM file, ending..."
               << std::endl;
+    std::cout << "The pictures must be 16-bit binary PGM files (P5); " << dcraw_advice << std::endl;
 }
 
-void Print_not_16_bit()
+void Print_not_16_bit(int32_t maxval)
 {
     std::cout << "PGM file has not a 16-bit brightness encoding, ending..." << std::endl;
+    if (maxval > 0 && maxval <= 255) {
+        std::cout << "The picture holds 8-bit samples; " << dcraw_advice << std::endl;
+    } else if (maxval == 0) {
+        std::cout << "The header's numbers could not be read (a comment line in the header?); "
+                  << dcraw_advice << std::endl;
+    } else {
+        std::cout << "The maximum value must be 65535; " << dcraw_advice << std::endl;
+    }
+}
+
+// Which picture failed to open, after the message that names its file.
+void Print_open_advice(bool laser)
+{
+    std::cout << (laser ? "The laser picture is token 1" : "The dark picture is token 2 (NODARK for none)")
+              << " of '" << config_file_name
+              << "'; names are taken relative to the folder tavrolin runs in." << std::endl;
 }
 
 int Read_laser_picture()
@@ -85,6 +106,7 @@ int Read_laser_picture()
     std::string failure = Open_picture(filename, picture_file);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
+        Print_open_advice(true);
         return exit_bad_picture;
     }
     std::string identifier;
@@ -96,7 +118,7 @@ int Read_laser_picture()
     Read_pgm_header(file, hsize, vsize, resolution);
     Print_sizes(hsize, vsize, resolution);
     if (resolution != sixteen_bit_maxval) {
-        Print_not_16_bit();
+        Print_not_16_bit(resolution);
         return exit_not_16_bit;
     }
     failure = Check_frame_size(filename, hsize, vsize);
@@ -134,6 +156,7 @@ int Read_background_picture()
     std::string failure = Open_picture(filename_bckg, picture_file);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
+        Print_open_advice(false);
         return exit_bad_picture;
     }
     std::string identifier;
@@ -148,7 +171,7 @@ int Read_background_picture()
     Read_pgm_header(file, width, height, maxval);
     Print_sizes(width, height, maxval);
     if (maxval != sixteen_bit_maxval) {
-        Print_not_16_bit();
+        Print_not_16_bit(maxval);
         return exit_not_16_bit;
     }
     // The dark samples are subtracted pixel by pixel: the frames must be the same.

@@ -194,7 +194,7 @@ bool Write_corrected_PGM()
                 std::fill(out, out + row_bytes, 0);
             }
         }
-        std::fwrite(bytes.data(), 1, row_bytes * size_t(rows), product.stream);
+        Write_product(product, bytes.data(), row_bytes * size_t(rows));
     }
     return Finish_product(product);
 }

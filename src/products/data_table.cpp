@@ -27,6 +27,7 @@ double Radians(double degrees)
 void Report_failure()
 {
     std::cout << "Can't write to '" << table_name << "' - file" << std::endl;
+    std::cout << Product_failure_reason() << std::endl;
 }
 
 }  // namespace

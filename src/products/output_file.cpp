@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,11 +12,21 @@
 
 namespace {
 
+// The reason of the last product that was refused, for the console.
+int last_failure = 0;
+
 void Remove_temporary(const ProductFile& product)
 {
     EndingSignalsHeld held;
     unlink(product.temporary.c_str());
     Forget_temporary_product();
+}
+
+bool Refuse(ProductFile& product, int error)
+{
+    if (product.error == 0) product.error = error != 0 ? error : EIO;
+    last_failure = product.error;
+    return false;
 }
 
 }  // namespace
@@ -24,10 +35,12 @@ bool Open_product(const std::string& name, ProductFile& product)
 {
     product.name = name;
     product.stream = nullptr;
+    product.error = 0;
     struct stat status;
     if (stat(name.c_str(), &status) == 0) {
-        if (!S_ISREG(status.st_mode)) return false;
-        if (access(name.c_str(), W_OK) != 0) return false;
+        // Something other than a file in the product's place: a folder, a device.
+        if (!S_ISREG(status.st_mode)) return Refuse(product, S_ISDIR(status.st_mode) ? EISDIR : EEXIST);
+        if (access(name.c_str(), W_OK) != 0) return Refuse(product, errno);
     }
 
     std::string pattern = name + ".XXXXXX";
@@ -38,7 +51,7 @@ bool Open_product(const std::string& name, ProductFile& product)
         // An interruption from here on removes the temporary file.
         EndingSignalsHeld held;
         descriptor = mkstemp(buffer.data());
-        if (descriptor < 0) return false;
+        if (descriptor < 0) return Refuse(product, errno);
         Keep_temporary_product(buffer.data());
     }
     product.temporary = buffer.data();
@@ -50,25 +63,68 @@ bool Open_product(const std::string& name, ProductFile& product)
 
     product.stream = fdopen(descriptor, "wb");
     if (product.stream == nullptr) {
+        const int error = errno;
         close(descriptor);
         Remove_temporary(product);
-        return false;
+        return Refuse(product, error);
     }
     return true;
 }
 
+void Write_product(ProductFile& product, const void* data, size_t bytes)
+{
+    if (std::fwrite(data, 1, bytes, product.stream) != bytes && product.error == 0) {
+        product.error = errno != 0 ? errno : EIO;
+    }
+}
+
 bool Finish_product(ProductFile& product)
 {
-    bool complete = std::fflush(product.stream) == 0 && !std::ferror(product.stream);
-    complete = std::fclose(product.stream) == 0 && complete;
+    // A write that failed on the way left the stream's error flag, and its reason when
+    // it went through Write_product; the first reason found is the one kept.
+    bool failed = product.error != 0;
+    auto failed_with = [&](int error) {
+        failed = true;
+        if (product.error == 0) product.error = error;
+    };
+    if (std::ferror(product.stream)) failed_with(errno);
+    if (std::fflush(product.stream) != 0) failed_with(errno);
+    if (std::fclose(product.stream) != 0) failed_with(errno);
     product.stream = nullptr;
-    if (complete) {
+    if (!failed) {
         EndingSignalsHeld held;
         if (std::rename(product.temporary.c_str(), product.name.c_str()) == 0) {
             Forget_temporary_product();
             return true;
         }
+        failed_with(errno);
     }
     Remove_temporary(product);
-    return false;
+    return Refuse(product, product.error);
+}
+
+std::string Product_failure_reason()
+{
+    std::string advice;
+    switch (last_failure) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        advice = " (run tavrolin in a folder you can write to, or allow writing there)";
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        advice = " (free some space: the corrected picture of a whole frame takes some 54 MB)";
+        break;
+    case EFBIG:
+        advice = " (a limit on the file size, see 'ulimit -f', is below the product's size)";
+        break;
+    case EISDIR:
+    case EEXIST:
+        advice = " (something that is not a file stands in the product's place: move it away)";
+        break;
+    default:
+        break;
+    }
+    return std::string("The system's reason: ") + std::strerror(last_failure) + advice;
 }

@@ -37,6 +37,24 @@ const std::string path_line = "Reading laser path points from 'tavrolinpath.txt'
 const std::string laser_line = "Reading laser path image from file...\n";
 const std::string dark_line = "Reading background image data from file...";
 
+// The lines of advice that follow a failure message.
+const std::string folder_advice =
+    "tavrolin reads 'tavrolinconfig.txt', 'tavrolinpath.txt' and the pictures from the folder it is started in.\n";
+const std::string token_order =
+    "The twelve tokens of 'tavrolinconfig.txt', in order: laser picture, dark picture or NODARK, "
+    "laser distance (m), elevation (deg), band width (pixels), side band scale, median half window (rows), "
+    "high-level limit, centre square size (pixels), image centre x, image centre y, image circle radius (pixels).\n";
+const std::string path_advice = "'tavrolinpath.txt' in the folder tavrolin runs in holds the beam's course "
+                                "as whole pixel coordinates, pairs x y, in any order.\n";
+const std::string laser_advice =
+    "The laser picture is token 1 of 'tavrolinconfig.txt'; names are taken relative to the folder tavrolin runs in.\n";
+const std::string dark_advice = "The dark picture is token 2 (NODARK for none) of 'tavrolinconfig.txt'; "
+                                "names are taken relative to the folder tavrolin runs in.\n";
+const std::string dcraw = "make the 16-bit mosaic from the camera's raw file with: dcraw -E -4 -W -j -t 0 FILE\n";
+const std::string not_p5_advice = "The pictures must be 16-bit binary PGM files (P5); " + dcraw;
+const std::string eight_bit_advice = "The picture holds 8-bit samples; " + dcraw;
+const std::string unread_header_advice = "The header's numbers could not be read (a comment line in the header?); " + dcraw;
+
 const std::string picture_name = "linearlyscaledG.PGM";
 const std::string table_name = "tavrolin_data.txt";
 const std::string earlier_picture = std::string("P5\n2 2\n65535\n") + std::string(8, '\x5a');
@@ -334,7 +352,7 @@ scene::RunResult Check(const Case& c)
 
 std::string Config_refusal(const std::string& message)
 {
-    return config_line + message + ", ending...\n";
+    return config_line + message + ", ending...\n" + token_order;
 }
 
 TEST(BadInput, ExactConsoleOfTheFourClassicFailures)
@@ -343,18 +361,20 @@ TEST(BadInput, ExactConsoleOfTheFourClassicFailures)
     const std::string path_read = config_line + "OK\n" + path_line + "2 points read\n";
     const Case cases[] = {
         {"no configuration file", {}, nullptr, 4,
-         {banner + config_line + "Can't read config file 'tavrolinconfig.txt', ending...\n"}},
+         {banner + config_line + "Can't read config file 'tavrolinconfig.txt', ending...\n" +
+          "The system's reason: No such file or directory; " + folder_advice}},
         {"no path file", {{"tavrolinconfig.txt", Config(default_numbers)}}, nullptr, 5,
          {banner + config_line + "OK\n" + path_line +
-          "Can't read path-file 'tavrolinpath.txt', ending...\n"}},
+          "Can't read path-file 'tavrolinpath.txt', ending...\n" +
+          "The system's reason: No such file or directory; " + path_advice}},
         {"a colour picture (P6)", With_pictures({{"laser.pgm", "P6\n4 2\n255\n" + std::string(24, '\0')}}),
          nullptr, 2,
          {banner + path_read + laser_line + "Identifier of the file: 'P6'\n" +
-          "Input file laser.pgm is not a valid 16-bit PGM file, ending...\n"}},
+          "Input file laser.pgm is not a valid 16-bit PGM file, ending...\n" + not_p5_advice}},
         {"an 8-bit picture", With_pictures({{"laser.pgm", small_8_bit}}), nullptr, 3,
          {banner + path_read + laser_line + "laser.pgm file was opened succesfully...\n" +
           "Horizontal size: 4\nVertical size:   2\nNumber of brightness levels:   255\n" +
-          "PGM file has not a 16-bit brightness encoding, ending...\n"}},
+          "PGM file has not a 16-bit brightness encoding, ending...\n" + eight_bit_advice}},
     };
     for (const Case& c : cases) EXPECT_EQ(Check(c).console, c.console.front()) << c.what;
 }
@@ -409,7 +429,7 @@ TEST(BadInput, ConfigurationRefused)
                     "Can't read parameter 5 (pathwidth) from 'tavrolinconfig.txt': '30.5'"),
         {"a folder named like the configuration file", {{"tavrolinpath.txt", path}},
          [](const std::string& folder) { Make_subfolder(folder + "/tavrolinconfig.txt"); }, 4,
-         {config_line + "Can't read config file 'tavrolinconfig.txt': it is a directory, ending...\n"}},
+         {config_line + "Can't read config file 'tavrolinconfig.txt': it is a directory, ending...\n" + folder_advice}},
     };
     for (const Case& c : cases) Check(c);
 }
@@ -417,23 +437,27 @@ TEST(BadInput, ConfigurationRefused)
 TEST(BadInput, PathRefused)
 {
     const std::string config = Config(default_numbers);
-    auto path_case = [&](const char* what, const std::string& text, const std::string& message) {
+    auto path_case = [&](const char* what, const std::string& text, const std::string& message,
+                         const std::string& advice = "") {
         return Case{what, {{"tavrolinconfig.txt", config}, {"tavrolinpath.txt", text}}, nullptr, 5,
-                    {config_line + "OK\n", path_line + message + ", ending...\n"}};
+                    {config_line + "OK\n", path_line + message + ", ending...\n" + advice}};
     };
     const std::string not_whole = " is not a whole number in the 32-bit range";
+    auto token_case = [&](const char* what, const std::string& text, const std::string& message) {
+        return path_case(what, text, message + not_whole, path_advice);
+    };
     const std::string two_rows = "The path in 'tavrolinpath.txt' needs points on at least two different rows";
     const Case cases[] = {
-        path_case("letters", "3100 1000 x 3000\n",
-                  "Can't read a path coordinate from 'tavrolinpath.txt': 'x' (number 3 in the file)" + not_whole),
-        path_case("a fraction", "3100 1000.5 3300 3000\n",
-                  "Can't read a path coordinate from 'tavrolinpath.txt': '1000.5' (number 2 in the file)" + not_whole),
-        path_case("an integer beyond 32 bits", "3100 1000 2147483648 3000\n",
-                  "Can't read a path coordinate from 'tavrolinpath.txt': '2147483648' (number 3 in the file)" + not_whole),
-        path_case("a negative integer beyond 32 bits", "-2147483649 1000 3300 3000\n",
-                  "Can't read a path coordinate from 'tavrolinpath.txt': '-2147483649' (number 1 in the file)" + not_whole),
-        path_case("a lone sign", "3100 1000 - 3000\n",
-                  "Can't read a path coordinate from 'tavrolinpath.txt': '-' (number 3 in the file)" + not_whole),
+        token_case("letters", "3100 1000 x 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': 'x' (token 3 of the file)"),
+        token_case("a fraction", "3100 1000.5 3300 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '1000.5' (token 2 of the file)"),
+        token_case("an integer beyond 32 bits", "3100 1000 2147483648 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '2147483648' (token 3 of the file)"),
+        token_case("a negative integer beyond 32 bits", "-2147483649 1000 3300 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '-2147483649' (token 1 of the file)"),
+        token_case("a lone sign", "3100 1000 - 3000\n",
+                  "Can't read a path coordinate from 'tavrolinpath.txt': '-' (token 3 of the file)"),
         path_case("an empty path file", "", "0 points read\n" + two_rows + " but holds none"),
         path_case("only line breaks", "\r\n\r\n\n", "0 points read\n" + two_rows + " but holds none"),
         path_case("one point", "3100 1000\n", "1 points read\n" + two_rows + " but has them all on row 1000"),
@@ -443,7 +467,8 @@ TEST(BadInput, PathRefused)
                   "3 points read\n" + two_rows + " but has them all on row 1000"),
         {"a folder named like the path file", {{"tavrolinconfig.txt", config}},
          [](const std::string& folder) { Make_subfolder(folder + "/tavrolinpath.txt"); }, 5,
-         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt': it is a directory, ending...\n"}},
+         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt': it is a directory, ending...\n" +
+          path_advice}},
     };
     for (const Case& c : cases) Check(c);
 }
@@ -460,33 +485,35 @@ TEST(BadInput, LaserPictureRefused)
     const std::string name_1023(1023, 'p');
     const Case cases[] = {
         {"a missing picture", With_pictures({}), nullptr, 2,
-         {laser_line + "Can't open picture file 'laser.pgm': No such file or directory, ending...\n"}},
+         {laser_line + "Can't open picture file 'laser.pgm': No such file or directory, ending...\n" + laser_advice}},
         {"a picture in a folder that does not exist",
          {{"tavrolinconfig.txt", scene::Config_text("nowhere/laser.pgm", "NODARK", default_numbers)},
           {"tavrolinpath.txt", good_path}},
          nullptr, 2,
-         {laser_line + "Can't open picture file 'nowhere/laser.pgm': No such file or directory, ending...\n"}},
+         {laser_line + "Can't open picture file 'nowhere/laser.pgm': No such file or directory, ending...\n" + laser_advice}},
         {"a picture name of 1023 characters",
          {{"tavrolinconfig.txt", scene::Config_text(name_1023, "NODARK", default_numbers)},
           {"tavrolinpath.txt", good_path}},
          nullptr, 2,
          {config_line + "OK\n",
-          laser_line + "Can't open picture file '" + name_1023 + "': File name too long, ending...\n"}},
+          laser_line + "Can't open picture file '" + name_1023 + "': File name too long, ending...\n" + laser_advice}},
         {"a folder where the picture should be", With_pictures({}),
          [](const std::string& folder) { Make_subfolder(folder + "/laser.pgm"); }, 2,
-         {laser_line + "Can't open picture file 'laser.pgm': it is a directory, ending...\n"}},
+         {laser_line + "Can't open picture file 'laser.pgm': it is a directory, ending...\n" + laser_advice}},
         {"an empty configuration names no picture", {{"tavrolinconfig.txt", ""}, {"tavrolinpath.txt", good_path}},
-         nullptr, 2, {laser_line + "Can't open picture file '': No such file or directory, ending...\n"}},
+         nullptr, 2, {laser_line + "Can't open picture file '': No such file or directory, ending...\n" + laser_advice}},
         {"an empty picture file", laser(""), nullptr, 2,
-         {laser_line + "Identifier of the file: ''\nInput file laser.pgm is not a valid 16-bit PGM file, ending...\n"}},
+         {laser_line + "Identifier of the file: ''\nInput file laser.pgm is not a valid 16-bit PGM file, ending...\n" +
+          not_p5_advice}},
         {"a plain-text greymap (P2)", laser("P2\n4 2\n65535\n1 2 3 4 5 6 7 8\n"), nullptr, 2,
-         {"Identifier of the file: 'P2'\nInput file laser.pgm is not a valid 16-bit PGM file, ending...\n"}},
+         {"Identifier of the file: 'P2'\nInput file laser.pgm is not a valid 16-bit PGM file, ending...\n" +
+          not_p5_advice}},
         {"a header with a comment line", laser("P5\n# made by hand\n6384 4224\n65535\n"), nullptr, 3,
-         {opened + sizes("0", "0", "0") + not_16_bit}},
+         {opened + sizes("0", "0", "0") + not_16_bit + unread_header_advice}},
         {"a width of 2^31", laser("P5\n2147483648 4224\n65535\n"), nullptr, 3,
-         {opened + sizes("2147483647", "0", "0") + not_16_bit}},
+         {opened + sizes("2147483647", "0", "0") + not_16_bit + unread_header_advice}},
         {"an 8-bit picture of a full frame's size", laser("P5\n6384 4224\n255\n"), nullptr, 3,
-         {opened + sizes("6384", "4224", "255") + not_16_bit}},
+         {opened + sizes("6384", "4224", "255") + not_16_bit + eight_bit_advice}},
         {"a height of 0", laser("P5\n6384 0\n65535\n"), nullptr, 2,
          {opened + sizes("6384", "0", "65535"),
           "Picture 'laser.pgm' has a size of 6384 x 0: both must be positive, ending...\n"}},
@@ -539,19 +566,19 @@ TEST(BadInput, DarkPictureRefused)
     const Case cases[] = {
         {"a missing dark picture", With_pictures({}, "dark.pgm"), Frame_as("laser.pgm"), 2,
          {"Reading image data from file...OK\n",
-          dark_line + "Can't open picture file 'dark.pgm': No such file or directory, ending...\n"}},
+          dark_line + "Can't open picture file 'dark.pgm': No such file or directory, ending...\n" + dark_advice}},
         {"a folder where the dark picture should be", With_pictures({}, "dark.pgm"),
          [](const std::string& folder) {
              Link_frame(folder, "laser.pgm");
              Make_subfolder(folder + "/dark.pgm");
          },
-         2, {dark_line + "Can't open picture file 'dark.pgm': it is a directory, ending...\n"}},
+         2, {dark_line + "Can't open picture file 'dark.pgm': it is a directory, ending...\n" + dark_advice}},
         {"a colour dark picture", dark("P6\n6384 4224\n255\n"), Frame_as("laser.pgm"), 2,
-         {dark_line + "Identifier of the file: 'P6'\n" + not_valid}},
+         {dark_line + "Identifier of the file: 'P6'\n" + not_valid + not_p5_advice}},
         {"an 8-bit dark picture", dark("P5\n6384 4224\n255\n"), Frame_as("laser.pgm"), 3,
          {dark_line + "\ndark.pgm file was opened succesfully...\nHorizontal size: 6384\n"
                       "Vertical size:   4224\nNumber of brightness levels:   255\n"
-                      "PGM file has not a 16-bit brightness encoding, ending...\n"}},
+                      "PGM file has not a 16-bit brightness encoding, ending...\n" + eight_bit_advice}},
         {"a dark picture of another size", dark("P5\n6382 4222\n65535\n" + std::string(64, '\0')),
          Frame_as("laser.pgm"), 2,
          {"Background picture 'dark.pgm' is 6382 x 4222, but the laser picture is 6384 x 4224, ending...\n"}},
@@ -599,11 +626,14 @@ TEST(BadInput, WholeFrameScenes)
     for (const Case& c : cases) Check(c);
 }
 
-// A product that can't be written is reported on its stage's line, the run goes
-// on, ends with code 6, and the earlier product stays as it was.
+// A product that can't be written is reported on its stage's line, with the system's
+// reason on the next, the run goes on, ends with code 6, and the earlier product
+// stays as it was.
 TEST(BadInput, ProductsThatCannotBeWritten)
 {
     const std::string picture_failed = "Writing new 'linearlyscaledG.PGM' file...Can't write to 'linearlyscaledG.PGM' - file\n";
+    const std::string in_the_way = "The system's reason: Is a directory (something that is not a file stands "
+                                   "in the product's place: move it away)\n";
     const std::string table_line = "Extracting tavrolin data into 'tavrolin_data.txt' file...";
     const Case cases[] = {
         // The laser frame as its own dark picture: no net signal, a scaling coefficient
@@ -613,7 +643,7 @@ TEST(BadInput, ProductsThatCannotBeWritten)
              Link_frame(folder, "laser.pgm");
              Folder_in_place_of(picture_name)(folder);
          },
-         6, {dark_line + "\nlaser.pgm file was opened succesfully...\n", picture_failed,
+         6, {dark_line + "\nlaser.pgm file was opened succesfully...\n", picture_failed + in_the_way,
              table_line + "\nScaling coefficient (scattering angle = 90 deg) = 0 ", "\nOK\n"},
          Product::folder, Product::replaced},
         {"a folder in place of the table", With_pictures({}),
@@ -622,7 +652,7 @@ TEST(BadInput, ProductsThatCannotBeWritten)
              Folder_in_place_of(table_name)(folder);
          },
          6, {"Writing new 'linearlyscaledG.PGM' file...OK\n",
-             table_line + "Can't write to 'tavrolin_data.txt' - file\n"},
+             table_line + "Can't write to 'tavrolin_data.txt' - file\n" + in_the_way},
          Product::replaced, Product::folder},
     };
     for (const Case& c : cases) Check(c);
@@ -632,6 +662,8 @@ TEST(BadInput, ProductsWriteProtected)
 {
     if (geteuid() == 0) GTEST_SKIP() << "the superuser writes whatever the permissions";
     const std::string table_line = "Extracting tavrolin data into 'tavrolin_data.txt' file...";
+    const std::string denied = "The system's reason: Permission denied (run tavrolin in a folder you can "
+                               "write to, or allow writing there)\n";
     const Case read_only = {
         "a read-only folder", With_pictures({}),
         [](const std::string& folder) {
@@ -639,8 +671,8 @@ TEST(BadInput, ProductsWriteProtected)
             ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
         },
         6,
-        {"Writing new 'linearlyscaledG.PGM' file...Can't write to 'linearlyscaledG.PGM' - file\n",
-         table_line + "Can't write to 'tavrolin_data.txt' - file\n"}};
+        {"Writing new 'linearlyscaledG.PGM' file...Can't write to 'linearlyscaledG.PGM' - file\n" + denied,
+         table_line + "Can't write to 'tavrolin_data.txt' - file\n" + denied}};
     Check(read_only);
 
     const Case protected_table = {
@@ -651,7 +683,7 @@ TEST(BadInput, ProductsWriteProtected)
         },
         6,
         {"Writing new 'linearlyscaledG.PGM' file...OK\n",
-         table_line + "Can't write to 'tavrolin_data.txt' - file\n"},
+         table_line + "Can't write to 'tavrolin_data.txt' - file\n" + denied},
         Product::replaced, Product::kept};
     Check(protected_table);
 }
@@ -854,10 +886,13 @@ TEST(BadInput, InterruptedRuns)
          {writing + "OK\n" + table_line + "\nScaling coefficient (scattering angle = 90 deg) = ", "\n"},
          Product::replaced, Product::kept,
          Held_at("tavrolin_data.txt", SIGTERM)},
-        // SIGXFSZ is ignored: the write fails, and the run reports it.
+        // SIGXFSZ is ignored: the write fails, and the run reports it with the system's reason.
         {"a file-size limit of 1 MB", With_pictures({}), Frame_as("laser.pgm"), 6,
-         {writing + "Can't write to 'linearlyscaledG.PGM' - file\n", table_line, "\nOK\n"}, Product::kept,
-         Product::replaced, File_size_limit(1u << 20)},
+         {writing + "Can't write to 'linearlyscaledG.PGM' - file\n" +
+              "The system's reason: File too large (a limit on the file size, see 'ulimit -f', "
+              "is below the product's size)\n",
+          table_line, "\nOK\n"},
+         Product::kept, Product::replaced, File_size_limit(1u << 20)},
         // SIGPIPE is ignored: the console's writes fail, the products are written.
         {"a console whose reader went away", With_pictures({}), Frame_as("laser.pgm"), 0, {}, Product::replaced,
          Product::replaced, Console_gone()},
