@@ -178,6 +178,32 @@ double Next_normal(Prng& prng)
     return radius * std::cos(angle);
 }
 
+void Place_beam(SceneSettings& scene)
+{
+    // The ends' offsets from the centre of the default circle, radius 2052.
+    const double scale = scene.rmax / 2052.0;
+    auto even = [](int64_t row) { return static_cast<int32_t>(row - (row % 2 + 2) % 2); };
+    scene.laser_x = static_cast<int32_t>(scene.xcentre + std::lround(178 * scale));
+    scene.laser_y = even(scene.ycentre + std::lround(2037 * scale));
+    scene.top_x = static_cast<int32_t>(scene.xcentre - std::lround(157 * scale));
+    scene.top_y = even(scene.ycentre - std::lround(1793 * scale));
+}
+
+std::string Check_scene(const SceneSettings& scene)
+{
+    const int64_t reach = int64_t{2} * (scene.band_width / 2) * scene.sidescale;
+    const int64_t left = std::min(scene.top_x, scene.laser_x) - reach;
+    const int64_t right = std::max(scene.top_x, scene.laser_x) + reach;
+    if (scene.top_y >= 0 && scene.laser_y <= frame_height - 2 && scene.top_y < scene.laser_y &&
+        left >= 0 && right <= frame_width - 2) {
+        return "";
+    }
+    return "the beam and its side bands would reach rows " + std::to_string(scene.top_y) + " to " +
+           std::to_string(scene.laser_y) + " and columns " + std::to_string(left) + " to " +
+           std::to_string(right) + ", outside the frame of " + std::to_string(frame_width) + " x " +
+           std::to_string(frame_height) + ": choose a smaller radius, another centre or narrower bands";
+}
+
 void Use_scene_geometry(const SceneSettings& scene)
 {
     Reset_run_parameters();

@@ -37,7 +37,7 @@ struct SceneSettings {
 
     // The beam runs from the laser, at the image circle's lower edge, up across the
     // picture past the centre. Both ends on even rows, so every colour cell of a
-    // processed row lies on the beam.
+    // processed row lies on the beam. Place_beam puts them there for any circle.
     int32_t top_x = 3074, top_y = 346;
     int32_t laser_x = 3409, laser_y = 4176;
 
@@ -69,6 +69,14 @@ void Seed(Prng& prng, uint64_t seed);
 uint64_t Next_bits(Prng& prng);
 double Next_uniform(Prng& prng);   // in (0, 1)
 double Next_normal(Prng& prng);    // mean 0, variance 1
+
+// Puts the beam's ends where they lie for the default circle, moved with the circle's
+// centre and scaled with its radius, each on an even row.
+void Place_beam(SceneSettings& scene);
+
+// An empty text when the scene fits the frame: the beam's rows and its side bands'
+// columns inside the picture. Otherwise what is wrong.
+std::string Check_scene(const SceneSettings& scene);
 
 // Points the tool's lens model and path interpolation at the scene's geometry
 // (image circle, beam path, elevation); call before any function below.

@@ -3,44 +3,143 @@
 // 'tavrolinconfig.txt', 'tavrolinpath.txt', and the truth table 'scene_truth.txt'
 // (per processed row the scattering angle, the expected net beam signal with its
 // noise, and the expected normalised signal). The forward model is described in
-// scene_model.h. The same seed always gives the same files.
+// scene_model.h. The same seed and options always give the same files.
 //
-// Usage: tavrolin-scene [--seed N] [--no-dark] FOLDER
+// Usage: tavrolin-scene [OPTION...] FOLDER   (tavrolin-scene --help lists the options)
 
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include "scene_model.h"
 
 namespace {
 
-const char* const usage =
-    "Usage: tavrolin-scene [--seed N] [--no-dark] FOLDER\n"
-    "Writes a sample scene with a known beam profile into FOLDER (created if missing).\n"
-    "  --seed N    seed of the picture noise (default 1)\n"
-    "  --no-dark   write no dark picture; the configuration then says NODARK\n";
+using scene_model::SceneSettings;
 
-// Reads the options into `scene` and `folder`; false on anything it doesn't know.
-bool Parse_options(int argc, char** argv, scene_model::SceneSettings& scene, std::string& folder)
+// Whole number in `text`, within [lowest, highest].
+bool Whole(const char* text, int32_t lowest, int32_t highest, int32_t& number)
+{
+    if (text[0] == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long parsed = std::strtoll(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE || parsed < lowest || parsed > highest) return false;
+    number = static_cast<int32_t>(parsed);
+    return true;
+}
+
+// Decimal number in `text`, strictly between `above` and `below`.
+bool Decimal(const char* text, double above, double below, float& number)
+{
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (text[0] == '\0' || *end != '\0' || !(parsed > above && parsed < below)) return false;
+    number = static_cast<float>(parsed);
+    return true;
+}
+
+constexpr int32_t int_max = std::numeric_limits<int32_t>::max();
+
+// The options: each a name, the name of its argument (none for a flag), a line of help
+// and what it sets. A setter returns false when the argument is not valid.
+struct Option {
+    const char* name;
+    const char* argument;
+    const char* help;
+    bool (*set)(SceneSettings& scene, const char* argument);
+};
+
+const Option options[] = {
+    {"--seed", "N", "seed of the picture noise (default 1)",
+     [](SceneSettings& s, const char* a) {
+         char* end = nullptr;
+         errno = 0;
+         s.seed = std::strtoull(a, &end, 10);
+         return a[0] != '\0' && a[0] != '-' && *end == '\0' && errno != ERANGE;
+     }},
+    {"--no-dark", nullptr, "write no dark picture; the configuration then says NODARK",
+     [](SceneSettings& s, const char*) {
+         s.dark_frame = false;
+         return true;
+     }},
+    {"--centre", "X,Y", "centre of the fish-eye image circle in pixels (default 3231,2139)",
+     [](SceneSettings& s, const char* a) {
+         const char* comma = std::strchr(a, ',');
+         if (comma == nullptr) return false;
+         const std::string x(a, comma);
+         return Whole(x.c_str(), 0, int_max, s.xcentre) && Whole(comma + 1, 0, int_max, s.ycentre);
+     }},
+    {"--radius", "PIXELS", "radius of the image circle (default 2052)",
+     [](SceneSettings& s, const char* a) { return Whole(a, 1, int_max, s.rmax); }},
+    {"--elevation", "DEG", "the beam's elevation at the laser above the line to the camera, in degrees, above 0 and below 90 (default 10)",
+     [](SceneSettings& s, const char* a) { return Decimal(a, 0.0, 90.0, s.elevation); }},
+    {"--laser-distance", "M", "distance from the camera to the laser in metres (default 500)",
+     [](SceneSettings& s, const char* a) { return Decimal(a, 0.0, 1e30, s.laserdistance); }},
+    {"--band-width", "PIXELS", "width of the beam band as configured, at least 2 (default 30)",
+     [](SceneSettings& s, const char* a) { return Whole(a, 2, 2000, s.band_width); }},
+    {"--side-scale", "N", "scale of the side bands' distance from the beam band (default 1)",
+     [](SceneSettings& s, const char* a) { return Whole(a, 1, 1000, s.sidescale); }},
+    {"--median", "ROWS", "half window of the running median, 0 for none (default 10)",
+     [](SceneSettings& s, const char* a) { return Whole(a, 0, 100000, s.median); }},
+};
+
+void Print_usage(std::ostream& out)
+{
+    out << "Usage: tavrolin-scene [OPTION...] FOLDER\n"
+           "Writes a sample scene with a known beam profile into FOLDER (created if missing).\n"
+           "The beam runs from the laser at the image circle's lower edge up past its centre.\n";
+    for (const Option& option : options) {
+        std::string left = std::string(option.name) + (option.argument ? std::string(" ") + option.argument : "");
+        left.resize(std::max<size_t>(left.size() + 2, 24), ' ');
+        out << "  " << left << option.help << "\n";
+    }
+    out << "  --help                  show this help and end\n";
+}
+
+enum class Parsed { run, help, wrong };
+
+// Reads the options into `scene` and `folder`; explains what is wrong on the way.
+Parsed Parse_options(int argc, char** argv, SceneSettings& scene, std::string& folder)
 {
     for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--no-dark") {
-            scene.dark_frame = false;
-        } else if (option == "--seed" && i + 1 < argc) {
-            char* end = nullptr;
-            scene.seed = std::strtoull(argv[++i], &end, 10);
-            if (*end != '\0' || argv[i][0] == '\0' || argv[i][0] == '-') return false;
-        } else if (!option.empty() && option[0] != '-' && folder.empty()) {
-            folder = option;
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") return Parsed::help;
+        const Option* known = nullptr;
+        for (const Option& option : options) {
+            if (word == option.name) known = &option;
+        }
+        if (known != nullptr) {
+            const char* argument = nullptr;
+            if (known->argument != nullptr) {
+                if (i + 1 >= argc) {
+                    std::cerr << "tavrolin-scene: " << word << " needs " << known->argument << "\n";
+                    return Parsed::wrong;
+                }
+                argument = argv[++i];
+            }
+            if (!known->set(scene, argument)) {
+                std::cerr << "tavrolin-scene: " << word << " " << argument << " is not valid; "
+                          << word << " " << known->argument << ": " << known->help << "\n";
+                return Parsed::wrong;
+            }
+        } else if (!word.empty() && word[0] != '-' && folder.empty()) {
+            folder = word;
         } else {
-            return false;
+            std::cerr << "tavrolin-scene: unknown option or second folder: " << word << "\n";
+            return Parsed::wrong;
         }
     }
-    return !folder.empty();
+    if (folder.empty()) {
+        std::cerr << "tavrolin-scene: no FOLDER given\n";
+        return Parsed::wrong;
+    }
+    return Parsed::run;
 }
 
 bool Report(const std::string& failure)
@@ -53,12 +152,21 @@ bool Report(const std::string& failure)
 
 int main(int argc, char** argv)
 {
-    scene_model::SceneSettings scene;
+    SceneSettings scene;
     std::string folder;
-    if (!Parse_options(argc, argv, scene, folder)) {
-        std::cerr << usage;
+    switch (Parse_options(argc, argv, scene, folder)) {
+    case Parsed::help:
+        Print_usage(std::cout);
+        return 0;
+    case Parsed::wrong:
+        Print_usage(std::cerr);
         return 2;
+    case Parsed::run:
+        break;
     }
+    scene_model::Place_beam(scene);
+    if (!Report(scene_model::Check_scene(scene))) return 2;
+
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) return Report("can't create " + folder + ": " + error.message()), 1;

@@ -72,17 +72,11 @@ Agreement Compare_with_truth(const Table& data, const Table& truth)
     return a;
 }
 
-class RoundTrip : public ::testing::TestWithParam<bool> {
-protected:
-    void SetUp() override { folder = scene::Make_folder(); }
-    void TearDown() override { scene::Remove_folder(folder); }
-    std::string folder;
-};
-
-TEST_P(RoundTrip, RecoversTheTrueScatteringProfile)
+// Writes the scene of the generator's `options` into `folder`, runs the program
+// there and compares its table with the scene's truth.
+void Expect_true_profile(const std::string& folder, const std::string& options, bool dark,
+                         const std::string& what)
 {
-    const bool dark = GetParam();
-    const std::string options = dark ? "--seed 11" : "--seed 12 --no-dark";
     ASSERT_EQ(Shell(std::string("'") + SCENE_EXE + "' " + options + " '" + folder + "' > /dev/null"), 0);
     const std::string config = scene::Read_file(folder + "/tavrolinconfig.txt");
     EXPECT_EQ(config.find("NODARK") == std::string::npos, dark) << config;
@@ -112,11 +106,24 @@ TEST_P(RoundTrip, RecoversTheTrueScatteringProfile)
     EXPECT_GT(a.rows_compared, truth.size() / 2);
     EXPECT_LT(a.signal_rms, 0.02);
     EXPECT_LT(a.median_rms, a.signal_rms);
-    std::cout << (dark ? "with" : "without") << " dark picture, " << a.rows_compared
-              << " rows: signal RMS " << 100.0 * a.signal_rms << " %, running median RMS "
-              << 100.0 * a.median_rms << " %" << std::endl;
-    RecordProperty("signal_rms_percent", std::to_string(100.0 * a.signal_rms));
-    RecordProperty("median_rms_percent", std::to_string(100.0 * a.median_rms));
+    std::cout << what << ", " << a.rows_compared << " rows: signal RMS " << 100.0 * a.signal_rms
+              << " %, running median RMS " << 100.0 * a.median_rms << " %" << std::endl;
+    ::testing::Test::RecordProperty("signal_rms_percent", std::to_string(100.0 * a.signal_rms));
+    ::testing::Test::RecordProperty("median_rms_percent", std::to_string(100.0 * a.median_rms));
+}
+
+class RoundTrip : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { folder = scene::Make_folder(); }
+    void TearDown() override { scene::Remove_folder(folder); }
+    std::string folder;
+};
+
+TEST_P(RoundTrip, RecoversTheTrueScatteringProfile)
+{
+    const bool dark = GetParam();
+    Expect_true_profile(folder, dark ? "--seed 11" : "--seed 12 --no-dark", dark,
+                        dark ? "with dark picture" : "without dark picture");
 }
 
 INSTANTIATE_TEST_SUITE_P(DarkPicture, RoundTrip, ::testing::Values(true, false),
@@ -124,6 +131,53 @@ INSTANTIATE_TEST_SUITE_P(DarkPicture, RoundTrip, ::testing::Values(true, false),
                              return info.param ? std::string("WithDarkPicture")
                                                : std::string("WithoutDarkPicture");
                          });
+
+// Another image circle, elevation, laser distance, bands and median window: the
+// generator moves the beam with the circle and writes the settings the truth used.
+TEST(SceneOptions, AnotherGeometryStillGivesTheTrueProfile)
+{
+    const std::string folder = scene::Make_folder();
+    Expect_true_profile(folder,
+                        "--seed 13 --centre 3180,2160 --radius 1980 --elevation 20 --laser-distance 800 "
+                        "--band-width 25 --side-scale 2 --median 6",
+                        true, "another geometry");
+    EXPECT_EQ(scene::Read_file(folder + "/tavrolinconfig.txt"),
+              "scene_laser.pgm scene_dark.pgm 800 20 25 2 6 10000 100 3180 2160 1980\n");
+    EXPECT_EQ(scene::Read_file(folder + "/tavrolinpath.txt"), "3029 430\n3352 4126\n");
+    scene::Remove_folder(folder);
+}
+
+TEST(SceneOptions, HelpDefaultsAndRefusals)
+{
+    const std::string scene_exe = std::string("'") + SCENE_EXE + "'";
+    const std::string folder = scene::Make_folder();
+    EXPECT_EQ(Shell(scene_exe + " --help > '" + folder + "/help.txt'"), 0);
+    const std::string help = scene::Read_file(folder + "/help.txt");
+    for (const char* option : {"--seed", "--no-dark", "--centre", "--radius", "--elevation",
+                               "--laser-distance", "--band-width", "--side-scale", "--median"}) {
+        EXPECT_NE(help.find(std::string("  ") + option + " "), std::string::npos) << option << "\n" << help;
+    }
+
+    // The defaults given explicitly write the same files as no options at all.
+    ASSERT_EQ(Shell(scene_exe + " --seed 3 --no-dark '" + folder + "/plain' > /dev/null"), 0);
+    ASSERT_EQ(Shell(scene_exe + " --seed 3 --no-dark --centre 3231,2139 --radius 2052 --elevation 10 "
+                                "--laser-distance 500 --band-width 30 --side-scale 1 --median 10 '" +
+                    folder + "/explicit' > /dev/null"),
+              0);
+    for (const char* name : {"tavrolinconfig.txt", "tavrolinpath.txt", "scene_truth.txt", "scene_laser.pgm"}) {
+        EXPECT_TRUE(scene::Read_file(folder + "/plain/" + name) == scene::Read_file(folder + "/explicit/" + name))
+            << name;
+    }
+
+    // Refused, with exit code 2 and nothing written.
+    for (const char* options : {"--radius 0", "--radius 2300", "--centre 3231", "--centre 100,2139",
+                                "--elevation 90", "--band-width 1", "--median -1", "--seed -1",
+                                "--frobnicate", "--median"}) {
+        EXPECT_EQ(Shell(scene_exe + " " + options + " '" + folder + "/refused' 2> /dev/null"), 2) << options;
+        EXPECT_NE(Shell("test -e '" + folder + "/refused'"), 0) << options;
+    }
+    scene::Remove_folder(folder);
+}
 
 TEST(ScenePrng, SameSeedSameNumbersAndUnitNormalDeviates)
 {
