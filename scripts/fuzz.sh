@@ -27,7 +27,7 @@ status=0
 for target in "${targets[@]}"; do
   mkdir -p "build-fuzz/corpus/$target"
   log="build-fuzz/fuzz_$target.log"
-  echo "== fuzz_$target for ${seconds} s"
+  echo "== fuzz_$target: starting at $(date +%H:%M:%S), ${seconds} s (log: $log)"
   # -timeout: an input that takes 10 s is a hang; -malloc_limit_mb: a forged size
   # must not make a reader allocate what the input doesn't hold.
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
