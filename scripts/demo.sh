@@ -57,8 +57,34 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 gnuplot -e "data='demo/tavrolin_data.txt'; output='demo/profile.png'; truth='demo/scene_truth.txt'" \
   scripts/plot_profile.gp
-# The 16-bit picture is reduced while still 16-bit, brightened (its sky lies low on
-# the scale), and only then brought to 8 bits.
-pamscale -width 800 demo/linearlyscaledG.PGM | pnmgamma 2.2 | pamdepth 255 | pnmtopng > demo/linearlyscaledG.png
+# The preview: the whole corrected picture reduced to 800 pixels across, and beside
+# it a crop at full resolution (each pixel drawn 2 x 2) along the beam around the
+# 90-degree row, where the beam band and the side bands lie between their marker
+# lines; a red frame on the reduced picture shows where the crop lies. The 16-bit
+# picture is reduced or cut while still 16-bit, brightened (its sky lies low on the
+# scale), and only then brought to 8 bits.
+read -r -a tokens <<< "$(tr -s ' \t\r\n' ' ' < demo/tavrolinconfig.txt)"
+reach=$((2 * (tokens[4] / 2) * tokens[5]))   # the side bands' outer edge from the path
+read -r beam_x beam_y <<< "$(sed -n 's/^Scaling coefficient.*at x = *\(-\{0,1\}[0-9]*\) *y = *\(-\{0,1\}[0-9]*\)$/\1 \2/p' demo/console.txt)"
+if [ "${beam_y:--1}" -lt 0 ]; then   # no 90-degree row: the middle of the table
+  read -r beam_x beam_y _ <<< "$(sed -n "$(( (rows + 1) / 2 + 1 ))p" demo/tavrolin_data.txt)"
+fi
+read -r _ width height _ <<< "$(head -n 2 demo/linearlyscaledG.PGM | tr '\n' ' ')"
+crop_w=$((2 * (reach + 36)))
+crop_h=$((2 * crop_w))
+crop_x=$((beam_x - crop_w / 2)); crop_y=$((beam_y - crop_h / 2))
+crop_x=$((crop_x < 0 ? 0 : (crop_x + crop_w > width ? width - crop_w : crop_x)))
+crop_y=$((crop_y < 0 ? 0 : (crop_y + crop_h > height ? height - crop_h : crop_y)))
+# The crop's place on the reduced picture (800 / width of the frame).
+fx=$((crop_x * 800 / width)); fy=$((crop_y * 800 / width))
+fw=$(((crop_w * 800 + width - 1) / width)); fh=$(((crop_h * 800 + width - 1) / width))
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+pamscale -width 800 demo/linearlyscaledG.PGM | pnmgamma 2.2 | pamdepth 255 | ppmtoppm |
+  ppmdraw -script "setcolor red; line $fx $fy $((fx + fw)) $fy; line $((fx + fw)) $fy $((fx + fw)) $((fy + fh));
+                   line $((fx + fw)) $((fy + fh)) $fx $((fy + fh)); line $fx $((fy + fh)) $fx $fy;" > "$work/frame.ppm"
+pamcut -left "$crop_x" -top "$crop_y" -width "$crop_w" -height "$crop_h" demo/linearlyscaledG.PGM |
+  pnmgamma 2.2 | pamdepth 255 | pamenlarge 2 | ppmtoppm > "$work/crop.ppm"
+pnmcat -lr -jcenter -white "$work/frame.ppm" <(ppmmake white 16 16) "$work/crop.ppm" | pnmtopng > demo/linearlyscaledG.png
 echo "Profile plot:        demo/profile.png"
-echo "Picture preview:     demo/linearlyscaledG.png"
+echo "Picture preview:     demo/linearlyscaledG.png (whole picture, and columns $crop_x to $((crop_x + crop_w - 1)) of rows $crop_y to $((crop_y + crop_h - 1)) at full resolution)"
