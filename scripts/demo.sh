@@ -85,6 +85,7 @@ pamscale -width 800 demo/linearlyscaledG.PGM | pnmgamma 2.2 | pamdepth 255 | ppm
                    line $((fx + fw)) $((fy + fh)) $fx $((fy + fh)); line $fx $((fy + fh)) $fx $fy;" > "$work/frame.ppm"
 pamcut -left "$crop_x" -top "$crop_y" -width "$crop_w" -height "$crop_h" demo/linearlyscaledG.PGM |
   pnmgamma 2.2 | pamdepth 255 | pamenlarge 2 | ppmtoppm > "$work/crop.ppm"
-pnmcat -lr -jcenter -white "$work/frame.ppm" <(ppmmake white 16 16) "$work/crop.ppm" | pnmtopng > demo/linearlyscaledG.png
+ppmmake white 16 16 > "$work/gap.ppm"
+pnmcat -lr -jcenter -white "$work/frame.ppm" "$work/gap.ppm" "$work/crop.ppm" | pnmtopng > demo/linearlyscaledG.png
 echo "Profile plot:        demo/profile.png"
 echo "Picture preview:     demo/linearlyscaledG.png (whole picture, and columns $crop_x to $((crop_x + crop_w - 1)) of rows $crop_y to $((crop_y + crop_h - 1)) at full resolution)"
