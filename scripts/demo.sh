@@ -11,7 +11,7 @@ command -v ninja >/dev/null && generator=(-G Ninja)
 # Debian packages that draw the pictures: the program that provides each tool.
 missing=()
 command -v gnuplot >/dev/null || missing+=(gnuplot-nox)
-for tool in pamscale pnmgamma pamdepth pnmtopng; do
+for tool in pamscale pamcut pamenlarge pnmgamma pamdepth ppmtoppm ppmdraw ppmmake pnmcat pnmtopng; do
   command -v "$tool" >/dev/null || { missing+=(netpbm); break; }
 done
 if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ]; then
