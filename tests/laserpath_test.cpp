@@ -127,12 +127,12 @@ TEST(ParseLaserPath, BoundedTokensByteOrderMarkAndNulBytes)
     const std::string endless(5000000, '1');
     EXPECT_EQ(Load_path("1 2 " + endless),
               "Can't read a path coordinate from 'tavrolinpath.txt': '" + std::string(40, '1') +
-                  "...' (number 3 in the file) has more than 64 characters");
+                  "...' (token 3 of the file) has more than 64 characters");
     EXPECT_EQ(Load_path(std::string("1 2 3\0 4", 8)),
-              "Can't read a path coordinate from 'tavrolinpath.txt': token (number 3 in the file) "
+              "Can't read a path coordinate from 'tavrolinpath.txt': token 3 of the file "
               "holds a NUL byte (byte 6 of the file), not text");
     EXPECT_EQ(Load_path("1 \x1b[2J"),
-              "Can't read a path coordinate from 'tavrolinpath.txt': '\\x1B[2J' (number 2 in the "
+              "Can't read a path coordinate from 'tavrolinpath.txt': '\\x1B[2J' (token 2 of the "
               "file) is not a whole number in the 32-bit range");
 }
 

@@ -736,22 +736,22 @@ TEST(BadInput, InputsThatWouldBlockOrNeverEnd)
     nul_name[5] = '\0';   // "laser\0pgm": a name the system would cut at the NUL
     const Case cases[] = {
         {"a named pipe as configuration file", {{"tavrolinpath.txt", good_path}}, Fifo_as("tavrolinconfig.txt"), 4,
-         {config_line + "Can't read config file 'tavrolinconfig.txt'" + pipe_refused}},
+         {config_line + "Can't read config file 'tavrolinconfig.txt'" + pipe_refused + folder_advice}},
         {"the configuration file a link to /dev/zero", {{"tavrolinpath.txt", good_path}},
          Link_as("tavrolinconfig.txt", "/dev/zero"), 4,
-         {config_line + "Can't read config file 'tavrolinconfig.txt'" + device_refused}},
+         {config_line + "Can't read config file 'tavrolinconfig.txt'" + device_refused + folder_advice}},
         {"a named pipe as path file", {{"tavrolinconfig.txt", config}}, Fifo_as("tavrolinpath.txt"), 5,
-         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt'" + pipe_refused}},
+         {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt'" + pipe_refused + path_advice}},
         {"the path file a link to /dev/zero", {{"tavrolinconfig.txt", config}},
          Link_as("tavrolinpath.txt", "/dev/zero"), 5,
-         {path_line + "Can't read path-file 'tavrolinpath.txt'" + device_refused}},
+         {path_line + "Can't read path-file 'tavrolinpath.txt'" + device_refused + path_advice}},
         {"a named pipe as laser picture", With_pictures({}), Fifo_as("laser.pgm"), 2,
-         {path_read + laser_line + "Can't open picture file 'laser.pgm'" + pipe_refused}},
+         {path_read + laser_line + "Can't open picture file 'laser.pgm'" + pipe_refused + laser_advice}},
         {"the laser picture a link to /dev/zero", With_pictures({}), Link_as("laser.pgm", "/dev/zero"), 2,
-         {laser_line + "Can't open picture file 'laser.pgm'" + device_refused}},
+         {laser_line + "Can't open picture file 'laser.pgm'" + device_refused + laser_advice}},
         {"a named pipe as dark picture", With_pictures({}, "dark.pgm"),
          Both(Frame_as("laser.pgm"), Fifo_as("dark.pgm")), 2,
-         {"Reading image data from file...OK\n", dark_line + "Can't open picture file 'dark.pgm'" + pipe_refused}},
+         {"Reading image data from file...OK\n", dark_line + "Can't open picture file 'dark.pgm'" + pipe_refused + dark_advice}},
         {"a configuration file of a gigabyte of NUL bytes", {{"tavrolinpath.txt", good_path}},
          Sparse_as("tavrolinconfig.txt", "", gigabyte), 4,
          {Config_refusal("Can't read parameter 1 (filename) from 'tavrolinconfig.txt': it holds a NUL byte "
@@ -780,16 +780,16 @@ TEST(BadInput, InputsThatWouldBlockOrNeverEnd)
          {Config_refusal("Can't read parameter 3 (laserdistance) from 'tavrolinconfig.txt': '\\x1B[2J\\x1B]0;x\\x07'")}},
         {"a path file of a gigabyte of NUL bytes after a point", {{"tavrolinconfig.txt", config}},
          Sparse_as("tavrolinpath.txt", "3100 1000\n", gigabyte), 5,
-         {path_line + "Can't read a path coordinate from 'tavrolinpath.txt': token (number 3 in the file) "
-                      "holds a NUL byte (byte 11 of the file), not text, ending...\n"}},
+         {path_line + "Can't read a path coordinate from 'tavrolinpath.txt': token 3 of the file "
+                      "holds a NUL byte (byte 11 of the file), not text, ending...\n" + path_advice}},
         {"a path coordinate of 20 million digits", {{"tavrolinconfig.txt", config}, {"tavrolinpath.txt", "1 " + digits}},
          nullptr, 5,
          {path_line + "Can't read a path coordinate from 'tavrolinpath.txt': '" + std::string(40, '7') +
-          "...' (number 2 in the file) has more than 64 characters, ending...\n"}},
+          "...' (token 2 of the file) has more than 64 characters, ending...\n" + path_advice}},
         // An editor's byte-order mark is not part of the first token.
         {"byte-order marks before the configuration and the path",
          {{"tavrolinconfig.txt", "\xEF\xBB\xBF" + config}, {"tavrolinpath.txt", "\xEF\xBB\xBF" + good_path}}, nullptr, 2,
-         {path_read + laser_line + "Can't open picture file 'laser.pgm': No such file or directory, ending...\n"}},
+         {path_read + laser_line + "Can't open picture file 'laser.pgm': No such file or directory, ending...\n" + laser_advice}},
     };
     for (const Case& c : cases) Check(c);
 }
