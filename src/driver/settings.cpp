@@ -2,10 +2,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <iostream>
+#include <ostream>
 #include <locale>
 #include <sstream>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "input/input_file.h"
 
@@ -192,27 +193,23 @@ std::string Check_settings_for_picture(const std::string& name, int32_t width, i
     return std::string();
 }
 
-int Read_configuration()
+int Read_configuration(const std::string& name)
 {
-    std::cout << "Reading parameters from '" << config_name << "' ..." << std::flush;
+    Console() << "Reading parameters from '" << config_name << "' ..." << std::flush;
+    const std::string unreadable = "Can't read config file '" + std::string(config_name) + "'";
     InputFile file;
     std::string reason;
     bool not_regular;
-    if (!file.Open(config_name, reason, not_regular)) {
-        std::cout << "Can't read config file '" << config_name << "'"
-                  << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
-        return exit_bad_configuration;
+    if (!file.Open(name, reason, not_regular)) {
+        return End_stage(exit_bad_configuration,
+                         unreadable + (not_regular ? ": " + reason : std::string()));
     }
     std::istream config(&file);
     std::string failure = Parse_configuration(config);
     if (file.Read_failed()) {   // opened, but a read failed
-        std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
-        return exit_bad_configuration;
+        return End_stage(exit_bad_configuration, unreadable);
     }
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_configuration;
-    }
-    std::cout << "OK" << std::endl;
+    if (!failure.empty()) return End_stage(exit_bad_configuration, failure);
+    Console() << "OK" << std::endl;
     return 0;
 }

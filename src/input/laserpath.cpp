@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
 #include <limits>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "input/input_file.h"
 
@@ -77,40 +78,31 @@ std::string Parse_laser_path(std::istream& in)
     return std::string();
 }
 
-int Read_laser_path()
+int Read_laser_path(const std::string& file)
 {
-    std::cout << "Reading laser path points from '" << path_name << "'... " << std::flush;
-    InputFile file;
+    Console() << "Reading laser path points from '" << path_name << "'... " << std::flush;
+    const std::string unreadable = "Can't read path-file '" + std::string(path_name) + "'";
+    InputFile input;
     std::string reason;
     bool not_regular;
-    if (!file.Open(path_name, reason, not_regular)) {
-        std::cout << "Can't read path-file '" << path_name << "'"
-                  << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
-        return exit_bad_path;
+    if (!input.Open(file, reason, not_regular)) {
+        return End_stage(exit_bad_path, unreadable + (not_regular ? ": " + reason : std::string()));
     }
-    std::istream pathfile(&file);
+    std::istream pathfile(&input);
     std::string failure = Parse_laser_path(pathfile);
-    if (file.Read_failed()) {
-        std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
-        return exit_bad_path;
-    }
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_path;
-    }
+    if (input.Read_failed()) return End_stage(exit_bad_path, unreadable);
+    if (!failure.empty()) return End_stage(exit_bad_path, failure);
     std::sort(laserpath.begin(), laserpath.end(), Compare);
-    std::cout << laserpath.size() << " points read" << std::endl;
+    Console() << laserpath.size() << " points read" << std::endl;
 
     // The products walk the rows from the first to the last point: they need two rows.
     if (laserpath.empty() || laserpath.front().y == laserpath.back().y) {
-        std::cout << "The path in '" << path_name << "' needs points on at least two different rows";
-        if (laserpath.empty()) {
-            std::cout << " but holds none";
-        } else {
-            std::cout << " but has them all on row " << laserpath.front().y;
-        }
-        std::cout << ", ending..." << std::endl;
-        return exit_bad_path;
+        return End_stage(exit_bad_path,
+                         "The path in '" + std::string(path_name) +
+                             "' needs points on at least two different rows" +
+                             (laserpath.empty() ? std::string(" but holds none")
+                                                : " but has them all on row " +
+                                                      std::to_string(laserpath.front().y)));
     }
     return 0;
 }

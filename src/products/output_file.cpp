@@ -20,6 +20,13 @@ void Remove_temporary(const ProductFile& product)
 
 }  // namespace
 
+std::string product_folder;
+
+std::string Product_path(const std::string& name)
+{
+    return product_folder.empty() ? name : product_folder + "/" + name;
+}
+
 bool Open_product(const std::string& name, ProductFile& product)
 {
     product.name = name;
