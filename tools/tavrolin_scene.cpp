@@ -5,7 +5,7 @@
 // noise, and the expected normalised signal). The forward model is described in
 // scene_model.h. The same seed always gives the same files.
 //
-// Usage: tavrolin-scene [--seed N] [--no-dark] FOLDER
+// Usage: tavrolin-scene [--seed N] [--no-dark] [--frames K] [--darks D] FOLDER
 
 #include <cstdlib>
 #include <cstring>
@@ -18,18 +18,37 @@
 namespace {
 
 const char* const usage =
-    "Usage: tavrolin-scene [--seed N] [--no-dark] FOLDER\n"
+    "Usage: tavrolin-scene [--seed N] [--no-dark] [--frames K] [--darks D] FOLDER\n"
     "Writes a sample scene with a known beam profile into FOLDER (created if missing).\n"
     "  --seed N    seed of the picture noise (default 1)\n"
-    "  --no-dark   write no dark picture; the configuration then says NODARK\n";
+    "  --no-dark   write no dark picture; the configuration then says NODARK\n"
+    "  --frames K  write K laser pictures of the same scene with independent noise\n"
+    "              (scene_laser.pgm, scene_laser_2.pgm, ...; default 1)\n"
+    "  --darks D   write D dark pictures likewise (scene_dark.pgm, scene_dark_2.pgm, ...;\n"
+    "              default 1, 0 is --no-dark)\n";
+
+// A count option's value: a whole number from `least` to 100000.
+bool Read_count(const char* text, int least, int& count)
+{
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text, &end, 10);
+    if (*end != '\0' || text[0] == '\0' || parsed < least || parsed > 100000) return false;
+    count = static_cast<int>(parsed);
+    return true;
+}
 
 // Reads the options into `scene` and `folder`; false on anything it doesn't know.
-bool Parse_options(int argc, char** argv, scene_model::SceneSettings& scene, std::string& folder)
+bool Parse_options(int argc, char** argv, scene_model::SceneSettings& scene, std::string& folder,
+                   int& frames, int& darks)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--no-dark") {
             scene.dark_frame = false;
+        } else if (option == "--frames" && i + 1 < argc) {
+            if (!Read_count(argv[++i], 1, frames)) return false;
+        } else if (option == "--darks" && i + 1 < argc) {
+            if (!Read_count(argv[++i], 0, darks)) return false;
         } else if (option == "--seed" && i + 1 < argc) {
             char* end = nullptr;
             scene.seed = std::strtoull(argv[++i], &end, 10);
@@ -40,6 +59,8 @@ bool Parse_options(int argc, char** argv, scene_model::SceneSettings& scene, std
             return false;
         }
     }
+    if (darks == 0) scene.dark_frame = false;
+    if (!scene.dark_frame) darks = 0;
     return !folder.empty();
 }
 
@@ -55,7 +76,9 @@ int main(int argc, char** argv)
 {
     scene_model::SceneSettings scene;
     std::string folder;
-    if (!Parse_options(argc, argv, scene, folder)) {
+    int frames = 1;
+    int darks = 1;
+    if (!Parse_options(argc, argv, scene, folder, frames, darks)) {
         std::cerr << usage;
         return 2;
     }
@@ -69,8 +92,13 @@ int main(int argc, char** argv)
               Report(scene_model::Write_truth(scene_model::Truth_table(scene), folder)) &&
               Report(scene_model::Write_picture(scene, folder, true));
     if (ok && scene.dark_frame) ok = Report(scene_model::Write_picture(scene, folder, false));
+    for (int k = 2; ok && k <= frames; ++k) ok = Report(scene_model::Write_picture(scene, folder, true, k));
+    for (int k = 2; ok && k <= darks; ++k) ok = Report(scene_model::Write_picture(scene, folder, false, k));
     if (!ok) return 1;
     std::cout << "Scene written to " << folder << " (seed " << scene.seed
               << (scene.dark_frame ? ", with dark picture)" : ", no dark picture)") << std::endl;
+    if (frames > 1 || darks > 1) {
+        std::cout << frames << " laser picture(s) and " << darks << " dark picture(s)" << std::endl;
+    }
     return 0;
 }
