@@ -251,7 +251,7 @@ int Parse_command_line(int argc, char** argv, NightOptions& options)
     app.add_option("--dark", options.darks,
                    "dark picture; several are combined into DIR/master_dark.pgm (per-pixel median); "
                    "none or NODARK: no dark picture")
-        ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
     app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")

@@ -127,7 +127,8 @@ std::string Draw_night_plots(const std::string& folder, const std::vector<FrameR
     if (any_row) {
         gp << "plot " << Quoted(map_data) << " using 1:2:(0.5):3:4 with boxxyerror fc palette\n";
     } else {
-        gp << "set yrange [0:1]\nplot NaN\n";
+        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
+           << "plot [] [0:1] -1 notitle\nunset label 1\n";
     }
     gp << "unset output\n";
 
@@ -152,7 +153,10 @@ std::string Draw_night_plots(const std::string& folder, const std::vector<FrameR
            << "plot " << Quoted(profile_file) << " skip 1 using 9:5" << xbars << points << ", '' skip 1 using 9:5"
            << line;
     } else {
-        gp << "plot NaN notitle\nplot NaN notitle\n";
+        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
+           << "plot [0:1] [0:1] -1 notitle\nset title 'against height'\n"
+           << "set xlabel 'mean normalised signal (arb.u.)'\n"
+           << "set ylabel 'height of the scattering point (m)'\nplot [0:1] [0:1] -1 notitle\n";
     }
     gp << "unset multiplot\nunset output\n";
     if (!Write_text(script, gp.str())) {
