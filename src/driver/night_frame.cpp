@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 
 #include "driver/console.h"
@@ -114,6 +115,8 @@ FrameRecord Measure_frame(const NightFrame& frame, const std::string& preamble)
             stage_failure = "Can't write '" + Product_path(console_name) + "'";
         }
     }
+    Use_console(std::cout);
+    product_folder.clear();
     record.measured = record.code == exit_complete;
     if (!record.measured) record.message = stage_failure;
     record.seconds =

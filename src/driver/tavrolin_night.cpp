@@ -170,6 +170,8 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
             const pid_t child = fork();
             if (child == 0) Work(frames[next], preamble, result_file(next));
             if (child < 0) {
+                records[next].name = frames[next].name;
+                records[next].file = frames[next].file;
                 records[next].code = exit_bad_picture;
                 records[next].message = "Can't start a worker process";
                 done[next] = true;
@@ -293,6 +295,13 @@ int main(int argc, char** argv)
         frame.name = Frame_name(file);
         if (frame.name.empty() || frame.name == "." || frame.name == "..") {
             return Usage_error("frame '" + file + "' has no file name to name its folder by");
+        }
+        for (const char* product : {"night_profile.tsv", "night_map.png", "night_profile.png",
+                                    "night.json", "master_dark.pgm"}) {
+            if (frame.name == product) {
+                return Usage_error("frame '" + file + "' would put its folder where the night's " +
+                                   product + " goes");
+            }
         }
         if (!names.insert(frame.name).second) {
             return Usage_error("two frames are named '" + frame.name + "' (" + file +
