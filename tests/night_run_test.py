@@ -87,6 +87,26 @@ def cli(night):
               lines[1].startswith("text: failed (code 2)") and "not a valid 16-bit PGM" in lines[1],
               "one line per failed frame in command-line order: %r" % lines)
         check(r.stderr == "", "nothing on standard error when it is not a terminal: %r" % r.stderr)
+        # On a terminal the progress line goes to standard error, and only there.
+        import pty
+        leader, follower = pty.openpty()
+        p = subprocess.run([night, "--out", "n3", "--jobs", "1", "missing.pgm", "text.pgm"], cwd=folder,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=follower, text=True)
+        os.close(follower)
+        progress = b""
+        try:
+            while True:
+                chunk = os.read(leader, 4096)
+                if not chunk:
+                    break
+                progress += chunk
+        except OSError:
+            pass
+        os.close(leader)
+        check(p.returncode == 2 and b"2 of 2 frames done" in progress and b"0 of 2 frames done" in progress,
+              "progress line on a terminal: %r" % progress)
+        check(p.stdout == r.stdout, "the same per-frame lines with a terminal on standard error")
+
         record = json.load(open(os.path.join(folder, "n2", "night.json")))
         check([f["status"] for f in record["frames"]] == ["failed", "failed"], "night.json statuses")
         check(record["summary"]["exit_code"] == 2 and record["settings"]["pathwidth"] == 15,
