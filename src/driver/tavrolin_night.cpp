@@ -37,6 +37,7 @@
 #include "driver/night_frame.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
+#include "driver/signals.h"
 #include "input/laserpath.h"
 #include "products/master_dark.h"
 #include "products/night_plots.h"
@@ -277,6 +278,7 @@ int Parse_command_line(int argc, char** argv, NightOptions& options)
 
 int main(int argc, char** argv)
 {
+    Install_signal_handlers();
     const auto started = Clock::now();
     const std::string started_utc = Utc_now();
     NightOptions options;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <istream>
 #include <memory>
 
+#include "driver/signals.h"
+#include "input/input_file.h"
 #include "input/pgm.h"
 #include "products/output_file.h"
 
@@ -13,7 +15,8 @@ namespace {
 // An open dark picture, positioned at its first sample.
 struct DarkFile {
     std::string name;
-    std::ifstream stream;
+    InputFile file;   // a regular file only, opened without waiting
+    std::istream stream{&file};
     int32_t width = 0;
     int32_t height = 0;
 };
@@ -21,8 +24,11 @@ struct DarkFile {
 // Opens a dark picture and reads its header; an empty text, or the reason.
 std::string Open_dark(DarkFile& dark)
 {
-    dark.stream.open(dark.name, std::ios::binary);
-    if (!dark.stream) return "Can't open dark picture '" + dark.name + "'";
+    std::string reason;
+    bool not_regular = false;
+    if (!dark.file.Open(dark.name, reason, not_regular)) {
+        return "Can't open dark picture '" + dark.name + "': " + reason;
+    }
     std::string identifier;
     if (!Read_pgm_identifier(dark.stream, identifier)) {
         return "Dark picture '" + dark.name + "' is not a binary PGM (identifier '" + identifier +
@@ -112,7 +118,9 @@ std::string Write_master_dark(const std::vector<std::string>& names, const std::
             if (!Read_block(*darks[d], count, blocks[d])) {
                 // The temporary file goes; an earlier master dark stays as it was.
                 std::fclose(product.stream);
+                EndingSignalsHeld held;
                 std::remove(product.temporary.c_str());
+                Forget_temporary_product();
                 return "Dark picture '" + darks[d]->name + "' could not be read to its end";
             }
             samples[d] = blocks[d].data();
