@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Speed and memory of a full-frame run: median wall time and peak resident memory of
 # `tavrolin` on three generated full-frame scenes (a dark frame and a 2-point path,
-# a dark frame and a 2000-point path, no dark frame and a 2-point path).
+# a dark frame and a 2000-point path, no dark frame and a 2-point path); then a night
+# of 8 full frames with one dark through `tavrolin-night --jobs 2` against 8 single
+# `tavrolin` runs one after the other, with the ratio night / (half the 8 runs) (the
+# target on 2 cores is at most 1.15) and the peak memory of the largest worker.
 #
-# Usage: scripts/bench.sh [RUNS]        (RUNS defaults to 7)
+# Usage: scripts/bench.sh [RUNS [NIGHT_RUNS]]   (RUNS defaults to 7, NIGHT_RUNS to 3)
 #
 # Environment:
 #   TAVROLIN_BUILD   build folder (default: build-bench, a Release build that this
@@ -27,6 +30,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-7}
+night_runs=${2:-3}
 build=${TAVROLIN_BUILD:-build-bench}
 
 if [ ! -x /usr/bin/time ]; then
@@ -45,6 +49,8 @@ else
   cmake --build "$build" -j2 --target tavrolin >/dev/null
   exe=$root/$build/tavrolin
 fi
+cmake --build "$build" -j2 --target tavrolin-night >/dev/null 2>&1 || true
+night_exe=${TAVROLIN_NIGHT_EXE:-$root/$build/tavrolin-night}
 # The project's scene generator, where the build has it.
 cmake --build "$build" -j2 --target tavrolin-scene >/dev/null 2>&1 || true
 
@@ -135,3 +141,60 @@ for entry in "${cases[@]}"; do
     "$(head -1 <<<"$sorted")" "$(tail -1 <<<"$sorted")" \
     "$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
 done
+
+# The night of 8 frames, with the project's generator only (it writes several frames).
+if [ -z "$scene_tool" ] || [ ! -x "$night_exe" ]; then
+  echo "night: skipped (needs the project's tavrolin-scene and tavrolin-night)"
+  exit 0
+fi
+night=$scenes/night-8
+if [ ! -f "$night/scene_laser_8.pgm" ]; then
+  mkdir -p "$night"
+  "$scene_tool" --seed 7 --frames 8 "$night" >/dev/null
+fi
+frames=(scene_laser.pgm)
+for k in 2 3 4 5 6 7 8; do frames+=("scene_laser_$k.pgm"); done
+numbers=$(awk '{ for (i = 3; i <= NF; ++i) printf " %s", $i }' "$night/tavrolinconfig.txt")
+for frame in "${frames[@]}"; do
+  single=$night/single-${frame%.pgm}
+  mkdir -p "$single"
+  ln -sf ../"$frame" "$single/$frame"
+  ln -sf ../scene_dark.pgm "$single/scene_dark.pgm"
+  cp "$night/tavrolinpath.txt" "$single/"
+  echo "$frame scene_dark.pgm$numbers" >"$single/tavrolinconfig.txt"
+done
+singles=()
+nights=()
+night_peak_kb=0
+single_peak_kb=0
+for ((i = 0; i < night_runs; ++i)); do
+  start=$(date +%s%N)
+  for frame in "${frames[@]}"; do
+    single=$night/single-${frame%.pgm}
+    (cd "$single" && /usr/bin/time -v -o time.txt "$exe" </dev/null >stdout.txt)
+    kb=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$single/time.txt")
+    [ "$kb" -gt "$single_peak_kb" ] && single_peak_kb=$kb
+  done
+  end=$(date +%s%N)
+  singles+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')")
+  start=$(date +%s%N)
+  (cd "$night" && /usr/bin/time -v -o night-time.txt "$night_exe" --jobs 2 --dark scene_dark.pgm \
+     --out night-out "${frames[@]}" </dev/null >night-stdout.txt) || true
+  end=$(date +%s%N)
+  nights+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')")
+  kb=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$night/night-time.txt")
+  [ "$kb" -gt "$night_peak_kb" ] && night_peak_kb=$kb
+done
+single_median=$(printf '%s\n' "${singles[@]}" | median_of)
+night_median=$(printf '%s\n' "${nights[@]}" | median_of)
+echo
+echo "night of 8 frames, one dark, $night_runs runs each (tavrolin-night: $night_exe)"
+printf '%-28s %12s %14s\n' case "median s" "peak RSS MB"
+printf '%-28s %12s %14s\n' "8 single tavrolin runs" "$single_median" \
+  "$(awk -v k="$single_peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+printf '%-28s %12s %14s\n' "tavrolin-night --jobs 2" "$night_median" \
+  "$(awk -v k="$night_peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+awk -v n="$night_median" -v s="$single_median" -v pn="$night_peak_kb" -v ps="$single_peak_kb" 'BEGIN {
+  printf "ratio night / (8 single runs / 2): %.3f (target at most 1.15)\n", n / (s / 2)
+  printf "peak memory of the largest worker / single run: %.3f (target at most 1.20)\n", pn / ps
+}'

@@ -3,6 +3,7 @@
 # this file from their own project.
 
 set(tavrolin_core_sources
+  ${CMAKE_CURRENT_LIST_DIR}/driver/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver/keypress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver/signals.cpp

@@ -311,16 +311,31 @@ std::vector<TruthRow> Truth_table(const SceneSettings& scene)
     return truth;
 }
 
-std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser)
+std::string Picture_name(bool laser, int number)
 {
-    const std::string path = folder + "/" + (laser ? laser_name : dark_name);
+    const std::string name = laser ? laser_name : dark_name;
+    if (number == 1) return name;
+    const size_t dot = name.rfind('.');
+    return name.substr(0, dot) + "_" + std::to_string(number) + name.substr(dot);
+}
+
+std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser,
+                          int number)
+{
+    const std::string path = folder + "/" + Picture_name(laser, number);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return "can't create " + path;
     std::fprintf(file, "P5\n%d %d\n65535\n", frame_width, frame_height);
 
-    // The two pictures draw from separate streams of the same seed.
+    // The two pictures draw from separate streams of the same seed; further frames
+    // and darks mix their number into the stream's seed (splitmix64 spreads it).
     Prng prng;
-    Seed(prng, scene.seed * 2 + (laser ? 0 : 1));
+    uint64_t stream = scene.seed * 2 + (laser ? 0 : 1);
+    if (number > 1) {
+        uint64_t mixer = uint64_t(number) * 0x9E3779B97F4A7C15ULL;
+        stream ^= Splitmix64(mixer) | (uint64_t{1} << 63);
+    }
+    Seed(prng, stream);
     std::vector<unsigned char> row(2 * size_t(frame_width));
     bool written = true;
     for (int32_t y = 0; y < frame_height && written; ++y) {

@@ -113,7 +113,13 @@ std::vector<TruthRow> Truth_table(const SceneSettings& scene);
 extern const char* const laser_name;
 extern const char* const dark_name;
 extern const char* const truth_name;
-std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser);
+// Picture `number` (1, 2, ...) of its kind: number 1 is named laser_name or dark_name
+// and drawn from the seed's own stream as it always was; number k > 1 is named with
+// "_k" before the extension and drawn from a stream of its own, so that every frame
+// shows the same expected scene with independent noise.
+std::string Picture_name(bool laser, int number);
+std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser,
+                          int number = 1);
 std::string Write_configuration(const SceneSettings& scene, const std::string& folder);
 std::string Write_path(const SceneSettings& scene, const std::string& folder);
 std::string Write_truth(const std::vector<TruthRow>& truth, const std::string& folder);

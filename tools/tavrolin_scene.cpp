@@ -46,6 +46,11 @@ bool Decimal(const char* text, double above, double below, float& number)
 
 constexpr int32_t int_max = std::numeric_limits<int32_t>::max();
 
+// How many laser and dark pictures of the same scene to write, each with noise of
+// its own (the first ones are the scene's usual pictures).
+int32_t frames = 1;
+int32_t darks = 1;
+
 // The options: each a name, the name of its argument (none for a flag), a line of help
 // and what it sets. A setter returns false when the argument is not valid.
 struct Option {
@@ -68,6 +73,10 @@ const Option options[] = {
          s.dark_frame = false;
          return true;
      }},
+    {"--frames", "K", "write K laser pictures of the same scene with independent noise (scene_laser.pgm, scene_laser_2.pgm, ...; default 1)",
+     [](SceneSettings&, const char* a) { return Whole(a, 1, 100000, frames); }},
+    {"--darks", "D", "write D dark pictures likewise (scene_dark.pgm, scene_dark_2.pgm, ...; default 1, 0 is --no-dark)",
+     [](SceneSettings&, const char* a) { return Whole(a, 0, 100000, darks); }},
     {"--centre", "X,Y", "centre of the fish-eye image circle in pixels (default 3231,2139)",
      [](SceneSettings& s, const char* a) {
          const char* comma = std::strchr(a, ',');
@@ -139,6 +148,8 @@ Parsed Parse_options(int argc, char** argv, SceneSettings& scene, std::string& f
         std::cerr << "tavrolin-scene: no FOLDER given\n";
         return Parsed::wrong;
     }
+    if (darks == 0) scene.dark_frame = false;
+    if (!scene.dark_frame) darks = 0;
     return Parsed::run;
 }
 
@@ -177,8 +188,13 @@ int main(int argc, char** argv)
               Report(scene_model::Write_truth(scene_model::Truth_table(scene), folder)) &&
               Report(scene_model::Write_picture(scene, folder, true));
     if (ok && scene.dark_frame) ok = Report(scene_model::Write_picture(scene, folder, false));
+    for (int k = 2; ok && k <= frames; ++k) ok = Report(scene_model::Write_picture(scene, folder, true, k));
+    for (int k = 2; ok && k <= darks; ++k) ok = Report(scene_model::Write_picture(scene, folder, false, k));
     if (!ok) return 1;
     std::cout << "Scene written to " << folder << " (seed " << scene.seed
               << (scene.dark_frame ? ", with dark picture)" : ", no dark picture)") << std::endl;
+    if (frames > 1 || darks > 1) {
+        std::cout << frames << " laser picture(s) and " << darks << " dark picture(s)" << std::endl;
+    }
     return 0;
 }

@@ -3,10 +3,11 @@
 #include <cmath>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
+#include <ostream>
 #include <locale>
 #include <sstream>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "input/input_file.h"
 
@@ -97,7 +98,7 @@ std::string Shown_float(float number)
 // What the file must hold, after a message about one of its tokens.
 void Print_token_order()
 {
-    std::cout << "The twelve tokens of '" << config_name
+    Console() << "The twelve tokens of '" << config_name
               << "', in order: laser picture, dark picture or NODARK, laser distance (m), "
                  "elevation (deg), band width (pixels), side band scale, median half window (rows), "
                  "high-level limit, centre square size (pixels), image centre x, image centre y, "
@@ -109,8 +110,8 @@ void Print_token_order()
 // the system's, or empty when there is none to add.
 void Print_folder_advice(const std::string& reason)
 {
-    if (!reason.empty()) std::cout << "The system's reason: " << reason << "; ";
-    std::cout << "tavrolin reads '" << config_name << "', '" << path_file_name
+    if (!reason.empty()) Console() << "The system's reason: " << reason << "; ";
+    Console() << "tavrolin reads '" << config_name << "', '" << path_file_name
               << "' and the pictures from the folder it is started in." << std::endl;
 }
 
@@ -213,32 +214,33 @@ std::string Check_settings_for_picture(const std::string& name, int32_t width, i
     return std::string();
 }
 
-int Read_configuration()
+int Read_configuration(const std::string& name)
 {
-    std::cout << "Reading parameters from '" << config_name << "' ..." << std::flush;
+    Console() << "Reading parameters from '" << config_name << "' ..." << std::flush;
+    const std::string unreadable = "Can't read config file '" + std::string(config_name) + "'";
     InputFile file;
     std::string reason;
     bool not_regular;
-    if (!file.Open(config_name, reason, not_regular)) {
-        std::cout << "Can't read config file '" << config_name << "'"
-                  << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
+    if (!file.Open(name, reason, not_regular)) {
+        const int code = End_stage(exit_bad_configuration,
+                                   unreadable + (not_regular ? ": " + reason : std::string()));
         Print_folder_advice(not_regular ? std::string() : reason);
-        return exit_bad_configuration;
+        return code;
     }
     std::istream config(&file);
     errno = 0;
     std::string failure = Parse_configuration(config);
     if (file.Read_failed()) {   // opened, but a read failed
         const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
-        std::cout << "Can't read config file '" << config_name << "', ending..." << std::endl;
+        const int code = End_stage(exit_bad_configuration, unreadable);
         Print_folder_advice(reason_of_read);
-        return exit_bad_configuration;
+        return code;
     }
     if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
+        const int code = End_stage(exit_bad_configuration, failure);
         Print_token_order();
-        return exit_bad_configuration;
+        return code;
     }
-    std::cout << "OK" << std::endl;
+    Console() << "OK" << std::endl;
     return 0;
 }

@@ -8,6 +8,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "driver/run_codes.h"
+
 // A rectangle of sensor pixels, from column x_from and row y_from to x_to and y_to.
 // The two kinds of area read their upper bounds differently: a covered area
 // (`border`) ends before them (x_from <= x < x_to, y_from <= y < y_to), the active
@@ -60,6 +62,8 @@ std::string Parse_configuration(std::istream& in);
 // the picture stage then ends the run with the configuration's exit code 4.
 std::string Check_settings_for_picture(const std::string& name, int32_t width, int32_t height);
 
-// The configuration stage: announces itself, reads 'tavrolinconfig.txt' and reports.
-// Returns 0 to go on, or the exit code 4 that ends the run.
-int Read_configuration();
+// The configuration stage: announces itself, reads `file` (by default
+// 'tavrolinconfig.txt' in the working folder) and reports; the console names the file
+// 'tavrolinconfig.txt' either way. Returns 0 to go on, or the exit code 4 that ends
+// the run, with the reason in `stage_failure`.
+int Read_configuration(const std::string& file = config_file_name);

@@ -19,8 +19,9 @@
 // 10. the key-press wait, then code 0, or 6 when a product could not be written.
 // The codes and their meanings are in driver/run_codes.h.
 
-#include <iostream>
+#include <ostream>
 
+#include "driver/console.h"
 #include "driver/keypress.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
@@ -32,32 +33,6 @@
 #include "products/corrected_pgm.h"
 #include "products/data_table.h"
 #include "products/output_file.h"
-
-namespace {
-
-void Print_banner()
-{
-    std::cout << "Program TAVROLIN analyses the laser beam brightness from 16-bit PGM files \n"
-                 "(can be created from RAW files using free DCRAW software).\n"
-                 "Input PGM filename(s) and other parameters are read from 'tavrolinconfig.txt' file.\n"
-                 "The path of the laser beam is read from 'tavrolinpath.txt' file.\n"
-                 "The PGM file can be obtained from RAW file using DCRAW:\n"
-                 "DCRAW -E -4 -W -j -t 0 <input RAW filename>\n"
-                 "For visual check it is possible to obtain identical TIFF file:\n"
-                 "DCRAW -E -4 -W -j -t 0 -T <input RAW filename>\n"
-              << std::endl;
-}
-
-void Report_high_level_limit()
-{
-    if (correction > 1e-06) {
-        std::cout << "High-level-limit of " << correction << " applied." << std::endl;
-    } else {
-        std::cout << "No high-level-limit applied." << std::endl;
-    }
-}
-
-}  // namespace
 
 int main()
 {
@@ -75,17 +50,17 @@ int main()
     if (int code = Check_beam_bands()) return code;
 
     bool complete = true;
-    std::cout << "Writing new '" << corrected_picture_name << "' file..." << std::flush;
+    Console() << "Writing new '" << corrected_picture_name << "' file..." << std::flush;
     if (Write_corrected_PGM()) {
-        std::cout << "OK" << std::endl;
+        Console() << "OK" << std::endl;
     } else {
-        std::cout << "Can't write to '" << corrected_picture_name << "' - file" << std::endl;
-        std::cout << Product_failure_reason() << std::endl;
+        Console() << "Can't write to '" << corrected_picture_name << "' - file" << std::endl;
+        Console() << Product_failure_reason() << std::endl;
         complete = false;
     }
-    std::cout << "Extracting tavrolin data into '" << data_table_name << "' file..." << std::flush;
+    Console() << "Extracting tavrolin data into '" << data_table_name << "' file..." << std::flush;
     if (Write_green_data()) {
-        std::cout << "OK" << std::endl;
+        Console() << "OK" << std::endl;
     } else {
         complete = false;
     }

@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <ostream>
 #include <limits>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "input/input_file.h"
 
@@ -42,8 +43,8 @@ bool Token_to_int32(const std::string& token, int32_t& number)
 // it; `reason` is the system's for a file that can't be read, or empty.
 void Print_path_advice(const std::string& reason)
 {
-    if (!reason.empty()) std::cout << "The system's reason: " << reason << "; ";
-    std::cout << "'" << path_name << "' in the folder tavrolin runs in holds the beam's course "
+    if (!reason.empty()) Console() << "The system's reason: " << reason << "; ";
+    Console() << "'" << path_name << "' in the folder tavrolin runs in holds the beam's course "
                  "as whole pixel coordinates, pairs x y, in any order." << std::endl;
 }
 
@@ -87,45 +88,44 @@ std::string Parse_laser_path(std::istream& in)
     return std::string();
 }
 
-int Read_laser_path()
+int Read_laser_path(const std::string& file)
 {
-    std::cout << "Reading laser path points from '" << path_name << "'... " << std::flush;
-    InputFile file;
+    Console() << "Reading laser path points from '" << path_name << "'... " << std::flush;
+    const std::string unreadable = "Can't read path-file '" + std::string(path_name) + "'";
+    InputFile input;
     std::string reason;
     bool not_regular;
-    if (!file.Open(path_name, reason, not_regular)) {
-        std::cout << "Can't read path-file '" << path_name << "'"
-                  << (not_regular ? ": " + reason : std::string()) << ", ending..." << std::endl;
+    if (!input.Open(file, reason, not_regular)) {
+        const int code =
+            End_stage(exit_bad_path, unreadable + (not_regular ? ": " + reason : std::string()));
         Print_path_advice(not_regular ? std::string() : reason);
-        return exit_bad_path;
+        return code;
     }
-    std::istream pathfile(&file);
+    std::istream pathfile(&input);
     errno = 0;
     std::string failure = Parse_laser_path(pathfile);
-    if (file.Read_failed()) {
+    if (input.Read_failed()) {
         const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
-        std::cout << "Can't read path-file '" << path_name << "', ending..." << std::endl;
+        const int code = End_stage(exit_bad_path, unreadable);
         Print_path_advice(reason_of_read);
-        return exit_bad_path;
+        return code;
     }
     if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
+        const int code = End_stage(exit_bad_path, failure);
         Print_path_advice("");
-        return exit_bad_path;
+        return code;
     }
     std::sort(laserpath.begin(), laserpath.end(), Compare);
-    std::cout << laserpath.size() << " points read" << std::endl;
+    Console() << laserpath.size() << " points read" << std::endl;
 
     // The products walk the rows from the first to the last point: they need two rows.
     if (laserpath.empty() || laserpath.front().y == laserpath.back().y) {
-        std::cout << "The path in '" << path_name << "' needs points on at least two different rows";
-        if (laserpath.empty()) {
-            std::cout << " but holds none";
-        } else {
-            std::cout << " but has them all on row " << laserpath.front().y;
-        }
-        std::cout << ", ending..." << std::endl;
-        return exit_bad_path;
+        return End_stage(exit_bad_path,
+                         "The path in '" + std::string(path_name) +
+                             "' needs points on at least two different rows" +
+                             (laserpath.empty() ? std::string(" but holds none")
+                                                : " but has them all on row " +
+                                                      std::to_string(laserpath.front().y)));
     }
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/run_codes.h"
+
 // A path point: column x, then row y, in whole-frame pixel coordinates.
 struct PathPoint {
     int32_t x;
@@ -27,11 +29,12 @@ bool Compare(PathPoint a, PathPoint b);
 // holds a NUL byte.
 std::string Parse_laser_path(std::istream& in);
 
-// The path stage: reads 'tavrolinpath.txt', sorts the points by row and reports
-// their number. Returns 0 to go on, or the exit code 5 that ends the run (file
-// missing, unreadable or not a regular file, a bad token, or fewer than two
-// distinct rows).
-int Read_laser_path();
+// The path stage: reads `file` (by default 'tavrolinpath.txt' in the working folder;
+// the console names it 'tavrolinpath.txt' either way), sorts the points by row and
+// reports their number. Returns 0 to go on, or the exit code 5 that ends the run (file
+// missing, unreadable or not a regular file, a bad token, or fewer than two distinct
+// rows), with the reason in `stage_failure`.
+int Read_laser_path(const std::string& file = path_file_name);
 
 // The beam's column at row y: linear interpolation between the bracketing path
 // points (slope as a 32-bit float, result truncated toward zero), or -1 above the

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
+#include <ostream>
 #include <limits>
 #include <new>
 #include <sys/mman.h>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/input_file.h"
@@ -60,84 +61,71 @@ std::string Open_picture(const std::string& name, InputFile& file)
 
 void Print_sizes(int32_t width, int32_t height, int32_t maxval)
 {
-    std::cout << "Horizontal size: " << width << std::endl;
-    std::cout << "Vertical size:   " << height << std::endl;
-    std::cout << "Number of brightness levels:   " << maxval << std::endl;
+    Console() << "Horizontal size: " << width << std::endl;
+    Console() << "Vertical size:   " << height << std::endl;
+    Console() << "Number of brightness levels:   " << maxval << std::endl;
 }
 
 // How to make a picture that the run reads, after the messages of a picture it can't.
 const char* const dcraw_advice =
     "make the 16-bit mosaic from the camera's raw file with: dcraw -E -4 -W -j -t 0 FILE";
 
-void Print_invalid(const std::string& identifier, const char* name)
+int End_invalid(const std::string& identifier, const char* name)
 {
-    std::cout << "Identifier of the file: '" << identifier << "'" << std::endl;
-    std::cout << "Input file " << name << " is not a valid 16-bit PGM file, ending..."
-              << std::endl;
-    std::cout << "The pictures must be 16-bit binary PGM files (P5); " << dcraw_advice << std::endl;
+    Console() << "Identifier of the file: '" << identifier << "'" << std::endl;
+    const int code = End_stage(exit_bad_picture,
+                               "Input file " + std::string(name) + " is not a valid 16-bit PGM file");
+    Console() << "The pictures must be 16-bit binary PGM files (P5); " << dcraw_advice << std::endl;
+    return code;
 }
 
-void Print_not_16_bit(int32_t maxval)
+int End_not_16_bit(int32_t maxval)
 {
-    std::cout << "PGM file has not a 16-bit brightness encoding, ending..." << std::endl;
+    const int code = End_stage(exit_not_16_bit, "PGM file has not a 16-bit brightness encoding");
     if (maxval > 0 && maxval <= 255) {
-        std::cout << "The picture holds 8-bit samples; " << dcraw_advice << std::endl;
+        Console() << "The picture holds 8-bit samples; " << dcraw_advice << std::endl;
     } else if (maxval == 0) {
-        std::cout << "The header's numbers could not be read (a comment line in the header?); "
+        Console() << "The header's numbers could not be read (a comment line in the header?); "
                   << dcraw_advice << std::endl;
     } else {
-        std::cout << "The maximum value must be 65535; " << dcraw_advice << std::endl;
+        Console() << "The maximum value must be 65535; " << dcraw_advice << std::endl;
     }
+    return code;
 }
 
 // Which picture failed to open, after the message that names its file.
 void Print_open_advice(bool laser)
 {
-    std::cout << (laser ? "The laser picture is token 1" : "The dark picture is token 2 (NODARK for none)")
+    Console() << (laser ? "The laser picture is token 1" : "The dark picture is token 2 (NODARK for none)")
               << " of '" << config_file_name
               << "'; names are taken relative to the folder tavrolin runs in." << std::endl;
 }
 
 int Read_laser_picture()
 {
-    std::cout << "Reading laser path image from file..." << std::endl;
+    Console() << "Reading laser path image from file..." << std::endl;
     InputFile picture_file;
     std::istream file(&picture_file);
     std::string failure = Open_picture(filename, picture_file);
     if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
+        const int code = End_stage(exit_bad_picture, failure);
         Print_open_advice(true);
-        return exit_bad_picture;
+        return code;
     }
     std::string identifier;
-    if (!Read_pgm_identifier(file, identifier)) {
-        Print_invalid(identifier, filename);
-        return exit_bad_picture;
-    }
-    std::cout << filename << " file was opened succesfully..." << std::endl;
+    if (!Read_pgm_identifier(file, identifier)) return End_invalid(identifier, filename);
+    Console() << filename << " file was opened succesfully..." << std::endl;
     Read_pgm_header(file, hsize, vsize, resolution);
     Print_sizes(hsize, vsize, resolution);
-    if (resolution != sixteen_bit_maxval) {
-        Print_not_16_bit(resolution);
-        return exit_not_16_bit;
-    }
+    if (resolution != sixteen_bit_maxval) return End_not_16_bit(resolution);
     failure = Check_frame_size(filename, hsize, vsize);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
+    if (!failure.empty()) return End_stage(exit_bad_picture, failure);
     failure = Check_settings_for_picture(filename, hsize, vsize);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_configuration;
-    }
-    std::cout << "Reading image data from file..." << std::flush;
+    if (!failure.empty()) return End_stage(exit_bad_configuration, failure);
+    Console() << "Reading image data from file..." << std::flush;
     failure = Read_pgm_samples(file, filename, size_t(hsize) * size_t(vsize), value);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
-    std::cout << "OK" << std::endl;
+    if (!failure.empty()) return End_stage(exit_bad_picture, failure);
+    Console() << "OK" << std::endl;
     return 0;
 }
 
@@ -145,48 +133,39 @@ int Read_background_picture()
 {
     const size_t count = size_t(hsize) * size_t(vsize);
     if (std::strcmp(filename_bckg, no_dark_name) == 0) {
-        std::cout << "No background image is available - using zero levels." << std::endl;
+        Console() << "No background image is available - using zero levels." << std::endl;
         value_bckg.clear();
         value_bckg.shrink_to_fit();
         return 0;
     }
-    std::cout << "Reading background image data from file..." << std::flush;
+    Console() << "Reading background image data from file..." << std::flush;
     InputFile picture_file;
     std::istream file(&picture_file);
     std::string failure = Open_picture(filename_bckg, picture_file);
     if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
+        const int code = End_stage(exit_bad_picture, failure);
         Print_open_advice(false);
-        return exit_bad_picture;
+        return code;
     }
     std::string identifier;
-    if (!Read_pgm_identifier(file, identifier)) {
-        Print_invalid(identifier, filename_bckg);
-        return exit_bad_picture;
-    }
-    std::cout << std::endl << filename_bckg << " file was opened succesfully..." << std::endl;
+    if (!Read_pgm_identifier(file, identifier)) return End_invalid(identifier, filename_bckg);
+    Console() << std::endl << filename_bckg << " file was opened succesfully..." << std::endl;
     int32_t width = 0;
     int32_t height = 0;
     int32_t maxval = 0;
     Read_pgm_header(file, width, height, maxval);
     Print_sizes(width, height, maxval);
-    if (maxval != sixteen_bit_maxval) {
-        Print_not_16_bit(maxval);
-        return exit_not_16_bit;
-    }
+    if (maxval != sixteen_bit_maxval) return End_not_16_bit(maxval);
     // The dark samples are subtracted pixel by pixel: the frames must be the same.
     if (width != hsize || height != vsize) {
-        std::cout << "Background picture '" << filename_bckg << "' is " << width << " x "
-                  << height << ", but the laser picture is " << hsize << " x " << vsize
-                  << ", ending..." << std::endl;
-        return exit_bad_picture;
+        return End_stage(exit_bad_picture, "Background picture '" + std::string(filename_bckg) +
+                                               "' is " + std::to_string(width) + " x " +
+                                               std::to_string(height) + ", but the laser picture is " +
+                                               std::to_string(hsize) + " x " + std::to_string(vsize));
     }
     failure = Read_pgm_samples(file, filename_bckg, count, value_bckg);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
-    std::cout << "OK" << std::endl;
+    if (!failure.empty()) return End_stage(exit_bad_picture, failure);
+    Console() << "OK" << std::endl;
     return 0;
 }
 

@@ -1,8 +1,9 @@
 #include "model/lens.h"
 
 #include <cmath>
-#include <iostream>
+#include <ostream>
 
+#include "driver/console.h"
 #include "driver/settings.h"
 
 bool was_no_warning = true;
@@ -41,7 +42,7 @@ void ThetaFi2xys(float theta, float phi, int32_t& x, int32_t& y, float& sens)
         sens = -1.0f;
         if (was_no_warning) {
             was_no_warning = false;
-            std::cout << "chip border reached...";
+            Console() << "chip border reached...";
         }
     }
 }

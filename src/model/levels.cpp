@@ -1,8 +1,9 @@
 #include "model/levels.h"
 
 #include <cstdint>
-#include <iostream>
+#include <ostream>
 
+#include "driver/console.h"
 #include "driver/settings.h"
 #include "input/pgm.h"
 #include "model/bayer.h"
@@ -16,6 +17,9 @@ float zero_level_B = 0.0f;
 float zero_level_R_bckg = 0.0f;
 float zero_level_G_bckg = 0.0f;
 float zero_level_B_bckg = 0.0f;
+double centre_level_R = 0.0;
+double centre_level_G = 0.0;
+double centre_level_B = 0.0;
 
 namespace {
 
@@ -77,7 +81,7 @@ void Find_extremes()
 
 // Mean net levels of the square at the middle of the active picture area, scanned
 // column by column.
-void Report_centre_levels()
+void Measure_centre_levels()
 {
     double sum_R = 0.0, sum_G = 0.0, sum_B = 0.0;
     // The middle of the active picture area, whose bounds are both inside it.
@@ -94,25 +98,35 @@ void Report_centre_levels()
     }
     // A square of no pixels (center_size 0 or less) reports zero means.
     const double area = center_size > 0 ? double(int64_t{center_size} * center_size) : 1.0;
-    std::cout << "Average levels in the centre of picture: R = " << sum_R / area
-              << " G = " << sum_G / area << " B = " << sum_B / area << std::endl;
+    centre_level_R = sum_R / area;
+    centre_level_G = sum_G / area;
+    centre_level_B = sum_B / area;
 }
 
 }  // namespace
 
+void Compute_levels()
+{
+    Find_extremes();
+    Measure_zero_levels();
+    Measure_centre_levels();
+}
+
+void Report_levels()
+{
+    Console() << "Processing the picture of the laser beam..." << std::endl;
+    Console() << "Highest level found: " << maxvalue << std::endl;
+    Console() << "Lowest level found:  " << minvalue << std::endl;
+    Console() << "Calculating zero level from covered pixels..." << "OK" << std::endl;
+    Console() << "Average zero level: " << zero_level << std::endl;
+    Console() << "Average zero level R/G/B: " << zero_level_R << " / " << zero_level_G << " / "
+              << zero_level_B << std::endl;
+    Console() << "Average levels in the centre of picture: R = " << centre_level_R
+              << " G = " << centre_level_G << " B = " << centre_level_B << std::endl;
+}
+
 void Measure_levels()
 {
-    std::cout << "Processing the picture of the laser beam..." << std::endl;
-    Find_extremes();
-    std::cout << "Highest level found: " << maxvalue << std::endl;
-    std::cout << "Lowest level found:  " << minvalue << std::endl;
-
-    std::cout << "Calculating zero level from covered pixels..." << std::flush;
-    Measure_zero_levels();
-    std::cout << "OK" << std::endl;
-    std::cout << "Average zero level: " << zero_level << std::endl;
-    std::cout << "Average zero level R/G/B: " << zero_level_R << " / " << zero_level_G << " / "
-              << zero_level_B << std::endl;
-
-    Report_centre_levels();
+    Compute_levels();
+    Report_levels();
 }

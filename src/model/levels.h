@@ -12,8 +12,17 @@ extern float zero_level_R_bckg;  // ... and of the dark picture
 extern float zero_level_G_bckg;
 extern float zero_level_B_bckg;
 
-// The level stage: finds the highest and lowest sample, measures the dark levels of
-// both pictures on the covered areas (from then on every colour reading is
-// dark-corrected), and reports the mean net levels of the square at the middle of
-// the active picture area. Prints its seven console lines.
+extern double centre_level_R;   // mean net levels of the square at the middle of
+extern double centre_level_G;   // the active picture area
+extern double centre_level_B;
+
+// The level computation: finds the highest and lowest sample, measures the dark
+// levels of both pictures on the covered areas (from then on every colour reading is
+// dark-corrected), and the mean net levels of the centre square. Prints nothing.
+void Compute_levels();
+
+// The level report: the stage's seven console lines, from the levels computed.
+void Report_levels();
+
+// The level stage as a run has it: the computation, then its report.
 void Measure_levels();

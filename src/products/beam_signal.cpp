@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
+#include <ostream>
 #include <utility>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/laserpath.h"
@@ -48,22 +49,22 @@ int Check_beam_bands()
     const int64_t reach = int64_t{2} * pathwidth * sidescale;
     for (int64_t y = First_processed_row(); y < Path_end_row(); y += 2) {
         if (y < 0 || y >= vsize) {
-            std::cout << "The beam path in '" << path_file_name << "' reaches row " << y
-                      << ", outside the picture's rows 0 to " << vsize - 1 << ", ending..."
-                      << std::endl;
-            return exit_bad_path;
+            return End_stage(exit_bad_path, "The beam path in '" + std::string(path_file_name) +
+                                                "' reaches row " + std::to_string(y) +
+                                                ", outside the picture's rows 0 to " +
+                                                std::to_string(vsize - 1));
         }
         const int64_t x_P = Getpathx(static_cast<int32_t>(y));
         const int64_t left = x_P - reach;
         const int64_t right = x_P + reach;
         // A column's colour cell starts at the column less its remainder by 2.
         if (left - left % 2 < 0 || right - right % 2 + 1 >= hsize) {
-            std::cout << "The beam bands on row " << y << " reach columns " << left << " to "
-                      << right << ", outside the picture's columns 0 to " << hsize - 1
-                      << " (path in '" << path_file_name << "', band width and side scale in '"
-                      << config_file_name << "'), ending..."
-                      << std::endl;
-            return exit_bad_path;
+            return End_stage(exit_bad_path,
+                             "The beam bands on row " + std::to_string(y) + " reach columns " +
+                                 std::to_string(left) + " to " + std::to_string(right) +
+                                 ", outside the picture's columns 0 to " +
+                                 std::to_string(hsize - 1) + " (path in '" + path_file_name +
+                                 "', band width and side scale in '" + config_file_name + "')");
         }
     }
     return 0;
@@ -128,7 +129,7 @@ float Scaling_coefficient(int32_t row90)
     return counted.back().first;
 }
 
-float Extract_beam_signal(int32_t& row90)
+float Compute_beam_signal(int32_t& row90)
 {
     row90 = -1;
     gnetto.clear();
@@ -143,9 +144,19 @@ float Extract_beam_signal(int32_t& row90)
         const float F = static_cast<float>((90.0 - theta) + elevation);
         if (F < 90.0f && row90 == -1) row90 = y;
     }
-    const float coefficient = Scaling_coefficient(row90);
-    std::cout << std::endl
+    return Scaling_coefficient(row90);
+}
+
+void Report_scaling_coefficient(float coefficient, int32_t row90)
+{
+    Console() << std::endl
               << "Scaling coefficient (scattering angle = 90 deg) = " << coefficient
               << "    at x = " << Getpathx(row90) << "   y = " << row90 << std::endl;
+}
+
+float Extract_beam_signal(int32_t& row90)
+{
+    const float coefficient = Compute_beam_signal(row90);
+    Report_scaling_coefficient(coefficient, row90);
     return coefficient;
 }

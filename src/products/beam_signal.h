@@ -20,7 +20,7 @@ int64_t Processed_index(int64_t v);
 // Checks, before any product is written, that every processed row lies inside the
 // picture and that its beam and side bands (columns x_P - 2 w sidescale to
 // x_P + 2 w sidescale, taken to their colour cells) lie inside both planes.
-// Returns 0, or prints why not and returns the exit code 5.
+// Returns 0, or prints why not and returns the exit code 5 (reason in `stage_failure`).
 int Check_beam_bands();
 
 // Beam level of pixel (x, y): net green level (laser less dark) divided by the lens
@@ -40,7 +40,13 @@ float Median_of(std::vector<float>& list);
 // row at or below it and clamped to the first and last processed rows.
 float Scaling_coefficient(int32_t row90);
 
-// Fills `gnetto`, finds the first processed row whose scattering angle is below
-// 90 degrees (-1 if none), and prints the scaling-coefficient line. Returns the
-// coefficient; `row90` receives the row.
+// Fills `gnetto` and finds the first processed row whose scattering angle is below
+// 90 degrees (-1 if none). Prints nothing. Returns the scaling coefficient; `row90`
+// receives the row.
+float Compute_beam_signal(int32_t& row90);
+
+// The scaling-coefficient line (after an end of line), from the computed values.
+void Report_scaling_coefficient(float coefficient, int32_t row90);
+
+// The computation, then its line. Returns the coefficient; `row90` receives the row.
 float Extract_beam_signal(int32_t& row90);

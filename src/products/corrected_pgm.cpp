@@ -171,7 +171,7 @@ void Scale_row(const float* row, float m, unsigned char* bytes)
 bool Write_corrected_PGM()
 {
     ProductFile product;
-    if (!Open_product(picture_name, product)) return false;
+    if (!Open_product(Product_path(picture_name), product)) return false;
     std::fprintf(product.stream, "P5\n%d %d\n%d\n", hsize, vsize, resolution);
 
     // The largest value is needed before the first sample can be scaled: rather

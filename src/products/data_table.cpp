@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
+#include <ostream>
 #include <set>
 #include <vector>
 
+#include "driver/console.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/laserpath.h"
@@ -26,8 +27,8 @@ double Radians(double degrees)
 
 void Report_failure()
 {
-    std::cout << "Can't write to '" << table_name << "' - file" << std::endl;
-    std::cout << Product_failure_reason() << std::endl;
+    Console() << "Can't write to '" << table_name << "' - file" << std::endl;
+    Console() << Product_failure_reason() << std::endl;
 }
 
 }  // namespace
@@ -80,22 +81,11 @@ std::vector<float> Running_medians()
     return medians;
 }
 
-bool Write_green_data()
+std::vector<TableRow> Table_rows(float C)
 {
     const int32_t y_F = First_processed_row();
     const int32_t y_L = Path_end_row();
-    ProductFile table;
-    if (!Open_product(table_name, table)) {
-        Report_failure();
-        return false;
-    }
-    int32_t row90;
-    const float C = Extract_beam_signal(row90);
     const std::vector<float> medians = median > 0 ? Running_medians() : std::vector<float>();
-
-    std::fprintf(table.stream,
-                 "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
-                 "s.angle(deg)\tsignal(arb.u.)\tmedian(arb.u.)\tmedian*sin(s.angle)(arb.u.)\n");
 
     // The geometry: the camera looks at the zenith; the laser stands `laserdistance`
     // from it and sends the beam up at `elevation` from the line towards the camera,
@@ -118,16 +108,19 @@ bool Write_green_data()
     const float theta_0 = R2thetadeg(static_cast<float>(std::sqrt(a_0 * a_0 + b_0 * b_0)));
     const double sin_elevation = std::sin(Radians(elevation));
 
+    std::vector<TableRow> rows;
     size_t k = 0;
     for (int32_t y = y_F; y < y_L; y += 2, ++k) {
-        const int32_t x_P = Getpathx(y);
+        TableRow row;
+        row.x = Getpathx(y);
+        row.y = y;
         const float s = static_cast<float>(gnetto[k] / double{C});
         const float M = median > 0 ? static_cast<float>(medians[k] / double{C}) : s;
 
         // Distance from the end point, moving towards the image centre along the path;
         // the radius |r_E - d| and its zenith angle, negative past the image centre
         // (the zenith), on the far side from the laser.
-        const float d_x = static_cast<float>(int64_t{x_P} - xcentre) - a_E;
+        const float d_x = static_cast<float>(int64_t{row.x} - xcentre) - a_E;
         const float d_y = static_cast<float>(int64_t{y} - ycentre) - b_E;
         const float d = static_cast<float>(std::sqrt(double{d_x} * d_x + double{d_y} * d_y));
         const float r = std::fabs(r_E - d);
@@ -147,13 +140,48 @@ bool Write_green_data()
         const float h = static_cast<float>(std::cos(Radians(theta)) * D);
         const float M_s = static_cast<float>(std::sin(Radians(alpha)) * M);
 
-        std::fprintf(table.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", x_P, y,
-                     double{r}, double{theta}, double{h}, double{D}, double{alpha}, double{s},
-                     double{M}, double{M_s});
+        row.r = r;
+        row.theta = theta;
+        row.height = h;
+        row.distance = D;
+        row.alpha = alpha;
+        row.signal = s;
+        row.median = M;
+        row.median_sin = M_s;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+bool Write_green_data(GreenData& data)
+{
+    ProductFile table;
+    if (!Open_product(Product_path(table_name), table)) {
+        Report_failure();
+        return false;
+    }
+    data.coefficient = Compute_beam_signal(data.row90);
+    Report_scaling_coefficient(data.coefficient, data.row90);
+    data.rows = Table_rows(data.coefficient);
+
+    std::fprintf(table.stream,
+                 "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
+                 "s.angle(deg)\tsignal(arb.u.)\tmedian(arb.u.)\tmedian*sin(s.angle)(arb.u.)\n");
+    for (const TableRow& row : data.rows) {
+        std::fprintf(table.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", row.x, row.y,
+                     double{row.r}, double{row.theta}, double{row.height}, double{row.distance},
+                     double{row.alpha}, double{row.signal}, double{row.median},
+                     double{row.median_sin});
     }
     if (!Finish_product(table)) {
         Report_failure();
         return false;
     }
     return true;
+}
+
+bool Write_green_data()
+{
+    GreenData data;
+    return Write_green_data(data);
 }

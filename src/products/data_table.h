@@ -6,6 +6,30 @@
 #include <cstdint>
 #include <vector>
 
+// One line of the table: the beam's column and row, the radius and zenith angle in
+// the picture, the scattering point's height, distance and angle, and the normalised
+// net signal, its running median, and that median times the sine of the angle.
+struct TableRow {
+    int32_t x;
+    int32_t y;
+    float r;
+    float theta;
+    float height;
+    float distance;
+    float alpha;
+    float signal;
+    float median;
+    float median_sin;
+};
+
+// What the table stage computed: the scaling coefficient, the 90-degree row (-1 if
+// none) and the table's lines.
+struct GreenData {
+    float coefficient = 0.0f;
+    int32_t row90 = -1;
+    std::vector<TableRow> rows;
+};
+
 // Running median of the net signals around each processed row y, in row order: the
 // signals of the rows y - median ... y + median (every second row, each taken to the
 // processed row at or below it; rows outside the processed range are left out), as
@@ -13,6 +37,14 @@
 // signals: time in the order of rows x log(window). Needs `gnetto` filled and
 // median >= 0.
 std::vector<float> Running_medians();
+
+// The table's lines for every processed row, from `gnetto` and the scaling
+// coefficient C. Prints nothing.
+std::vector<TableRow> Table_rows(float C);
+
+// Extracts the beam signal and writes the table into the product folder; `data`
+// receives what was computed (left as it was when the table can't be opened).
+bool Write_green_data(GreenData& data);
 
 // Extracts the beam signal and writes the table. On success prints nothing of its
 // own but the scaling-coefficient line. When the table can't be written it prints

@@ -31,6 +31,13 @@ bool Refuse(ProductFile& product, int error)
 
 }  // namespace
 
+std::string product_folder;
+
+std::string Product_path(const std::string& name)
+{
+    return product_folder.empty() ? name : product_folder + "/" + name;
+}
+
 bool Open_product(const std::string& name, ProductFile& product)
 {
     product.name = name;

@@ -6,6 +6,12 @@
 #include <cstdio>
 #include <string>
 
+// The folder the products are written to: empty for the working folder.
+extern std::string product_folder;
+
+// The path of product `name` in the product folder.
+std::string Product_path(const std::string& name);
+
 struct ProductFile {
     std::string name;        // the product's file name
     std::string temporary;   // the file being written

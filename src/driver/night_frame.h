@@ -1,0 +1,27 @@
+// One frame of a night, measured as `tavrolin` measures it: the picture stage, the
+// levels, the band check and the products, in the same order and with the same
+// console lines, into the frame's own product folder. Runs inside a worker process
+// after the night's driver has read the configuration and the path into the run
+// state.
+#pragma once
+
+#include <string>
+
+#include "products/night_record.h"
+
+struct NightFrame {
+    std::string file;      // the frame's picture, as given
+    std::string name;      // its file name less the extension
+    std::string dark;      // the dark picture to use, or NODARK
+    std::string folder;    // the product folder
+    bool pictures = true;  // write the corrected picture
+};
+
+// The frame's name: its file name without folders and without the last extension.
+std::string Frame_name(const std::string& file);
+
+// Measures the frame; `preamble` is the console text of the run's first stages (the
+// banner, the configuration and the path), with which the frame's console begins.
+// Writes the products and 'console.txt' into the frame's folder and returns the
+// frame's record (with its table lines).
+FrameRecord Measure_frame(const NightFrame& frame, const std::string& preamble);

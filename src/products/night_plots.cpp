@@ -1,0 +1,179 @@
+#include "products/night_plots.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "products/output_file.h"
+
+namespace {
+
+// A text as a gnuplot string in single quotes (no escapes inside, '' for ').
+std::string Quoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    return quoted + "'";
+}
+
+// Writes `text` to `name` through a product file; false when it can't.
+bool Write_text(const std::string& name, const std::string& text)
+{
+    ProductFile product;
+    if (!Open_product(name, product)) return false;
+    std::fwrite(text.data(), 1, text.size(), product.stream);
+    return Finish_product(product);
+}
+
+// Runs gnuplot on the script `script`, its output silenced; true when it succeeded.
+bool Run_gnuplot(const std::string& script)
+{
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDOUT_FILENO);
+        execlp("gnuplot", "gnuplot", script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The colour map's data: per measured frame and row, the frame's place, the row's
+// height, half the height step to its neighbours, and the signal.
+std::string Map_data(const std::vector<FrameRecord>& frames, double& low, double& high)
+{
+    std::ostringstream data;
+    data.precision(9);
+    std::vector<double> all;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const std::vector<TableRow>& rows = frames[i].rows;
+        if (!frames[i].measured) continue;
+        for (size_t k = 0; k < rows.size(); ++k) {
+            const size_t before = k > 0 ? k - 1 : k;
+            const size_t after = k + 1 < rows.size() ? k + 1 : k;
+            const double span = after > before ? double(after - before) : 1.0;
+            const double half = std::fabs(double{rows[after].height} - rows[before].height) / span / 2.0;
+            if (!std::isfinite(rows[k].signal) || !std::isfinite(rows[k].height)) continue;
+            data << i << ' ' << rows[k].height << ' ' << half << ' ' << rows[k].signal << '\n';
+            all.push_back(rows[k].signal);
+        }
+    }
+    // The colours span the 1st to the 99th percentile: a few rows near the ends of the
+    // path would otherwise take the whole scale.
+    low = 0.0;
+    high = 1.0;
+    if (!all.empty()) {
+        std::sort(all.begin(), all.end());
+        low = all[all.size() / 100];
+        high = all[all.size() - 1 - all.size() / 100];
+        if (!(high > low)) high = low + 1.0;
+    }
+    return data.str();
+}
+
+}  // namespace
+
+bool Gnuplot_available()
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        if (folder.empty()) folder = ".";
+        if (access((folder + "/gnuplot").c_str(), X_OK) == 0) return true;
+    }
+    return false;
+}
+
+std::string Draw_night_plots(const std::string& folder, const std::vector<FrameRecord>& frames,
+                             const std::vector<ProfileRow>& profile,
+                             const std::string& profile_file)
+{
+    const std::string map_data = folder + "/.night_map.dat";
+    const std::string script = folder + "/.night_plots.gp";
+    const std::string map_png = folder + "/night_map.png";
+    const std::string profile_png = folder + "/night_profile.png";
+    double low = 0.0, high = 1.0;
+    if (!Write_text(map_data, Map_data(frames, low, high))) return "can't write " + map_data;
+
+    std::ostringstream gp;
+    gp.precision(9);
+    gp << "set terminal pngcairo noenhanced size 1100,750 font 'sans,10'\n"
+       << "set output " << Quoted(map_png + ".tmp") << "\n"
+       << "set title 'Normalised net signal of every frame'\n"
+       << "set xlabel 'frame'\nset ylabel 'height of the scattering point (m)'\n"
+       << "set cblabel 'normalised signal (arb.u.)'\n"
+       << "set xrange [-0.5:" << double(frames.size()) - 0.5 << "]\n"
+       << "set cbrange [" << low << ":" << high << "]\nset palette rgb 33,13,10\n"
+       << "set style fill solid noborder\nunset key\nset xtics rotate by 45 right (";
+    for (size_t i = 0; i < frames.size(); ++i) {
+        gp << (i ? ", " : "") << Quoted(frames[i].name) << " " << i;
+    }
+    gp << ")\n";
+    const bool any_row = std::any_of(frames.begin(), frames.end(), [](const FrameRecord& f) {
+        return f.measured && !f.rows.empty();
+    });
+    if (any_row) {
+        gp << "plot " << Quoted(map_data) << " using 1:2:(0.5):3:4 with boxxyerror fc palette\n";
+    } else {
+        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
+           << "plot [] [0:1] -1 notitle\nunset label 1\n";
+    }
+    gp << "unset output\n";
+
+    gp << "set output " << Quoted(profile_png + ".tmp") << "\n"
+       << "set datafile separator '\\t'\nunset xtics\nset xtics\nunset xrange\nunset yrange\n"
+       << "set multiplot layout 1,2 title 'Mean normalised signal of the night with its standard error'\n"
+       << "set title 'against scattering angle'\nset xlabel 'scattering angle (deg)'\n"
+       << "set ylabel 'mean normalised signal (arb.u.)'\nset grid\n";
+    if (!profile.empty()) {
+        const bool several = std::any_of(profile.begin(), profile.end(),
+                                         [](const ProfileRow& row) { return row.frames > 1; });
+        // Error bars, and the mean as a line over them: the rows lie too close for
+        // single points to show.
+        const std::string bars = several ? ":10 with yerrorbars" : " with points";
+        const std::string xbars = several ? ":10 with xerrorbars" : " with points";
+        const std::string points = " pt 7 ps 0.4 lw 1 lc rgb '#7f9fd0' notitle";
+        const std::string line = " with lines lw 1.5 lc rgb '#1f4e99' notitle\n";
+        gp << "set bars small\n"
+           << "plot " << Quoted(profile_file) << " skip 1 using 7:9" << bars << points << ", '' skip 1 using 7:9"
+           << line << "set title 'against height'\nset xlabel 'mean normalised signal (arb.u.)'\n"
+           << "set ylabel 'height of the scattering point (m)'\n"
+           << "plot " << Quoted(profile_file) << " skip 1 using 9:5" << xbars << points << ", '' skip 1 using 9:5"
+           << line;
+    } else {
+        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
+           << "plot [0:1] [0:1] -1 notitle\nset title 'against height'\n"
+           << "set xlabel 'mean normalised signal (arb.u.)'\n"
+           << "set ylabel 'height of the scattering point (m)'\nplot [0:1] [0:1] -1 notitle\n";
+    }
+    gp << "unset multiplot\nunset output\n";
+    if (!Write_text(script, gp.str())) {
+        std::remove(map_data.c_str());
+        return "can't write " + script;
+    }
+
+    const bool drawn = Run_gnuplot(script);
+    std::remove(map_data.c_str());
+    std::remove(script.c_str());
+    std::string failure;
+    for (const std::string& png : {map_png, profile_png}) {
+        const std::string drawing = png + ".tmp";
+        if (!drawn || std::rename(drawing.c_str(), png.c_str()) != 0) {
+            std::remove(drawing.c_str());
+            failure = "gnuplot could not draw " + png;
+        }
+    }
+    return failure;
+}

@@ -1,0 +1,71 @@
+#include "products/night_profile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+
+#include "products/output_file.h"
+
+std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames)
+{
+    std::vector<ProfileRow> profile;
+    const FrameRecord* first = nullptr;
+    for (const FrameRecord& frame : frames) {
+        if (frame.measured) {
+            first = &frame;
+            break;
+        }
+    }
+    if (first == nullptr) return profile;
+
+    // Each row's signals, in frame order, by the row's y.
+    std::map<int32_t, std::vector<float>> signals;
+    for (const FrameRecord& frame : frames) {
+        if (!frame.measured) continue;
+        for (const TableRow& row : frame.rows) signals[row.y].push_back(row.signal);
+    }
+    for (const TableRow& row : first->rows) {
+        std::vector<float>& values = signals[row.y];
+        ProfileRow line;
+        line.x = row.x;
+        line.y = row.y;
+        line.r = row.r;
+        line.theta = row.theta;
+        line.height = row.height;
+        line.distance = row.distance;
+        line.alpha = row.alpha;
+        line.frames = static_cast<int32_t>(values.size());
+        const double n = static_cast<double>(values.size());
+        double sum = 0.0;
+        for (const float value : values) sum += value;
+        line.mean = sum / n;
+        if (values.size() > 1) {
+            double squares = 0.0;
+            for (const float value : values) squares += (value - line.mean) * (value - line.mean);
+            line.sem = std::sqrt(squares / (n - 1.0)) / std::sqrt(n);
+        } else {
+            line.sem = std::numeric_limits<double>::quiet_NaN();
+        }
+        std::sort(values.begin(), values.end());
+        line.median = values[values.size() / 2];
+        profile.push_back(line);
+    }
+    return profile;
+}
+
+bool Write_night_profile(const std::string& name, const std::vector<ProfileRow>& profile)
+{
+    ProductFile product;
+    if (!Open_product(name, product)) return false;
+    std::fprintf(product.stream,
+                 "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
+                 "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tmedian(arb.u.)\n");
+    for (const ProfileRow& row : profile) {
+        std::fprintf(product.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%d\t%g\t%g\t%g\n", row.x, row.y,
+                     double{row.r}, double{row.theta}, double{row.height}, double{row.distance},
+                     double{row.alpha}, row.frames, row.mean, row.sem, double{row.median});
+    }
+    return Finish_product(product);
+}

@@ -1,0 +1,34 @@
+// The night's profile 'night_profile.tsv': per processed row the row's geometry (the
+// same for every frame of a night) and the spread of the frames' normalised signal:
+// how many frames measured the row, their mean, the standard error of the mean (the
+// sample standard deviation over the square root of the count) and their median (the
+// element at index count / 2 once sorted, as the system takes a median).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "products/night_record.h"
+
+struct ProfileRow {
+    int32_t x;
+    int32_t y;
+    float r;
+    float theta;
+    float height;
+    float distance;
+    float alpha;
+    int32_t frames = 0;
+    double mean = 0.0;
+    double sem = 0.0;     // NaN for a single frame
+    float median = 0.0f;
+};
+
+// Combines the rows of the measured frames, row by row in the order of the first
+// measured frame's table; a row that another frame lacks is left out of its count.
+std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames);
+
+// Writes the profile with its header line to `name`, replaced only once complete.
+// False when it can't be written.
+bool Write_night_profile(const std::string& name, const std::vector<ProfileRow>& profile);

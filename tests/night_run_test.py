@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""Whole runs of tavrolin-night.
+
+  night_run_test.py cli NIGHT
+      the command line: help, version, usage mistakes (64), a wrong configuration (4)
+      or path (5), and frames that can't be read (2); no full frames.
+  night_run_test.py night NIGHT TAVROLIN SCENE_TOOL
+      one small night of full frames (3 frames and a truncated one, 2 darks): each
+      frame's products and console against a tavrolin run in a folder for that frame,
+      the master dark, night_profile.tsv against the frames' tables, --jobs 1 against
+      --jobs 2, the truncated frame skipped with exit 7, and night.json's checksums
+      against sha256sum's.
+"""
+import filecmp
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED:", what)
+
+
+def run(command, cwd):
+    return subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def cli(night):
+    folder = tempfile.mkdtemp(prefix="tavrolin_night_cli_")
+    try:
+        write(os.path.join(folder, "tavrolinconfig.txt"), "a.pgm NODARK 500 10 30 1 0 10000 100 3231 2139 2052\n")
+        write(os.path.join(folder, "tavrolinpath.txt"), "3074 346\n3409 4176\n")
+        r = run([night, "--help"], folder)
+        check(r.returncode == 0 and "--jobs" in r.stdout and "FRAME" in r.stdout, "--help")
+        r = run([night, "--version"], folder)
+        check(r.returncode == 0 and r.stdout.startswith("tavrolin-night "), "--version: " + r.stdout)
+        usage_cases = [
+            ([], "FRAME is required"),
+            (["--jobs", "0", "a.pgm"], "--jobs"),
+            (["--jobs", "two", "a.pgm"], "--jobs"),
+            (["--unknown", "a.pgm"], "--unknown"),
+            (["a.pgm", "other/a.pgm"], "two frames are named 'a'"),
+            (["--dark", "NODARK", "--dark", "d.pgm", "a.pgm"], "NODARK"),
+            (["--dark"], "--dark"),
+        ]
+        for arguments, said in usage_cases:
+            r = run([night] + arguments, folder)
+            check(r.returncode == 64, "exit 64 for %s, not %d" % (arguments, r.returncode))
+            check(said in r.stderr and "Usage: tavrolin-night" in r.stderr,
+                  "usage message for %s: %r" % (arguments, r.stderr))
+            check(not os.path.exists(os.path.join(folder, "night.json")), "no night.json after %s" % arguments)
+
+        # --dark takes one picture: the next word is a frame.
+        r = run([night, "--out", "n1", "--dark", "d.pgm", "x.pgm"], folder)
+        check(r.returncode == 2, "a missing dark ends the night with 2, not %d" % r.returncode)
+        check("d.pgm" in r.stderr and "x" not in os.listdir(os.path.join(folder, "n1")),
+              "a missing dark is named and no frame is started: %r" % r.stderr)
+
+        write(os.path.join(folder, "bad.txt"), "a.pgm NODARK 500 10 one\n")
+        r = run([night, "--config", "bad.txt", "a.pgm"], folder)
+        check(r.returncode == 4 and "pathwidth" in r.stderr, "bad configuration: %d %r" % (r.returncode, r.stderr))
+        r = run([night, "--config", "missing.txt", "a.pgm"], folder)
+        check(r.returncode == 4 and "missing.txt" in r.stderr, "missing configuration: %d" % r.returncode)
+        write(os.path.join(folder, "flat.txt"), "10 20 30 20\n")
+        r = run([night, "--path", "flat.txt", "a.pgm"], folder)
+        check(r.returncode == 5 and "at least two different rows" in r.stderr, "bad path: %d %r" % (r.returncode, r.stderr))
+
+        # Frames that can't be read: each named, the night goes on, exit 2 as none measured.
+        write(os.path.join(folder, "text.pgm"), "P2\n2 2\n65535\n1 2 3 4\n")
+        r = run([night, "--out", "n2", "--jobs", "2", "missing.pgm", "text.pgm"], folder)
+        check(r.returncode == 2, "no frame measured: exit 2, not %d" % r.returncode)
+        lines = r.stdout.splitlines()
+        check(len(lines) == 2 and lines[0].startswith("missing: failed (code 2)") and
+              lines[1].startswith("text: failed (code 2)") and "not a valid 16-bit PGM" in lines[1],
+              "one line per failed frame in command-line order: %r" % lines)
+        check(r.stderr == "", "nothing on standard error when it is not a terminal: %r" % r.stderr)
+        # On a terminal the progress line goes to standard error, and only there.
+        import pty
+        leader, follower = pty.openpty()
+        p = subprocess.run([night, "--out", "n3", "--jobs", "1", "missing.pgm", "text.pgm"], cwd=folder,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=follower, text=True)
+        os.close(follower)
+        progress = b""
+        try:
+            while True:
+                chunk = os.read(leader, 4096)
+                if not chunk:
+                    break
+                progress += chunk
+        except OSError:
+            pass
+        os.close(leader)
+        check(p.returncode == 2 and b"2 of 2 frames done" in progress and b"0 of 2 frames done" in progress,
+              "progress line on a terminal: %r" % progress)
+        check(p.stdout == r.stdout, "the same per-frame lines with a terminal on standard error")
+
+        record = json.load(open(os.path.join(folder, "n2", "night.json")))
+        check([f["status"] for f in record["frames"]] == ["failed", "failed"], "night.json statuses")
+        check(record["summary"]["exit_code"] == 2 and record["settings"]["pathwidth"] == 15,
+              "night.json summary and the halved band width")
+        console = open(os.path.join(folder, "n2", "text", "console.txt")).read()
+        check("Input file text.pgm is not a valid 16-bit PGM file, ending...\n" in console,
+              "failed frame's console: %r" % console[-200:])
+    finally:
+        shutil.rmtree(folder)
+
+
+def sha256sum(path):
+    return subprocess.run(["sha256sum", path], capture_output=True, text=True, check=True).stdout.split()[0]
+
+
+def table(path):
+    with open(path) as f:
+        return [line.rstrip("\n").split("\t") for line in f][1:]
+
+
+def pgm_samples(path):
+    import numpy
+    data = open(path, "rb").read()
+    header = data.split(b"\n", 3)
+    width, height = map(int, header[1].split())
+    return numpy.frombuffer(header[3], dtype=">u2").reshape(height, width), header[:3]
+
+
+def night(night_exe, tavrolin, scene_tool):
+    import numpy
+    folder = tempfile.mkdtemp(prefix="tavrolin_night_")
+    try:
+        subprocess.run([scene_tool, "--seed", "11", "--frames", "3", "--darks", "2", folder],
+                       check=True, capture_output=True)
+        full = open(os.path.join(folder, "scene_laser_2.pgm"), "rb").read()
+        open(os.path.join(folder, "cut.pgm"), "wb").write(full[: len(full) // 3])
+        frames = ["scene_laser.pgm", "scene_laser_2.pgm", "cut.pgm", "scene_laser_3.pgm"]
+        darks = ["--dark", "scene_dark.pgm", "--dark", "scene_dark_2.pgm"]
+
+        runs = {}
+        for jobs in ("1", "2"):
+            r = run([night_exe, "--out", "night", "--jobs", jobs] + darks + frames, folder)
+            runs[jobs] = r
+            os.rename(os.path.join(folder, "night"), os.path.join(folder, "night-" + jobs))
+        r = runs["2"]
+        check(r.returncode == 7, "a truncated frame among measured ones: exit 7, not %d" % r.returncode)
+        lines = r.stdout.splitlines()
+        check(len(lines) == 4 and lines[2].startswith("cut: failed (code 2): Picture 'cut.pgm' ends before") and
+              all(lines[i].startswith(n + ": measured") for i, n in ((0, "scene_laser"), (1, "scene_laser_2"), (3, "scene_laser_3"))),
+              "per-frame lines: %r" % lines)
+        check(runs["1"].stdout == r.stdout, "the same lines for --jobs 1 and 2")
+        out = os.path.join(folder, "night-2")
+
+        # --jobs 1 and --jobs 2 give the same files; night.json differs only in "run".
+        comparison = filecmp.dircmp(os.path.join(folder, "night-1"), out)
+        def same_tree(c, where=""):
+            check(not c.left_only and not c.right_only, "same files in %s: %s %s" % (where, c.left_only, c.right_only))
+            for name in c.common_files:
+                if name == "night.json":
+                    continue
+                check(filecmp.cmp(os.path.join(c.left, name), os.path.join(c.right, name), shallow=False),
+                      "%s/%s identical for --jobs 1 and 2" % (where, name))
+            for name, sub in c.subdirs.items():
+                same_tree(sub, where + "/" + name)
+        same_tree(comparison)
+        records = [json.load(open(os.path.join(folder, "night-" + j, "night.json"))) for j in ("1", "2")]
+        check(records[0]["run"]["jobs"] == 1 and records[1]["run"]["jobs"] == 2, "jobs recorded")
+        for record in records:
+            del record["run"]
+        check(records[0] == records[1], "night.json the same but for its run block")
+        record = records[1]
+
+        # The master dark: the per-pixel median of two darks is the upper of the two.
+        master, header = pgm_samples(os.path.join(out, "master_dark.pgm"))
+        d1, _ = pgm_samples(os.path.join(folder, "scene_dark.pgm"))
+        d2, _ = pgm_samples(os.path.join(folder, "scene_dark_2.pgm"))
+        check(header == [b"P5", b"6384 4224", b"65535"], "master dark header %r" % header)
+        check(numpy.array_equal(master, numpy.maximum(d1, d2)), "master dark is the upper middle of 2 darks")
+
+        # Each measured frame against tavrolin in a folder with that frame and the
+        # master dark under the names the night gave them.
+        tables = []
+        for frame in ("scene_laser", "scene_laser_2", "scene_laser_3"):
+            single = os.path.join(folder, "single-" + frame)
+            os.makedirs(os.path.join(single, "night"))
+            os.symlink(os.path.join(folder, frame + ".pgm"), os.path.join(single, frame + ".pgm"))
+            os.symlink(os.path.join(out, "master_dark.pgm"), os.path.join(single, "night", "master_dark.pgm"))
+            numbers = open(os.path.join(folder, "tavrolinconfig.txt")).read().split()[2:]
+            write(os.path.join(single, "tavrolinconfig.txt"), " ".join([frame + ".pgm", "night/master_dark.pgm"] + numbers) + "\n")
+            shutil.copy(os.path.join(folder, "tavrolinpath.txt"), single)
+            t = run([tavrolin], single)
+            check(t.returncode == 0, "tavrolin on " + frame)
+            mine = os.path.join(out, frame)
+            check(open(os.path.join(mine, "console.txt")).read() == t.stdout, frame + ": console.txt is tavrolin's console")
+            for product in ("tavrolin_data.txt", "linearlyscaledG.PGM"):
+                check(filecmp.cmp(os.path.join(mine, product), os.path.join(single, product), shallow=False),
+                      frame + ": " + product + " is tavrolin's")
+            tables.append(table(os.path.join(single, "tavrolin_data.txt")))
+            shutil.rmtree(single)
+        check(sorted(os.listdir(os.path.join(out, "cut"))) == ["console.txt"], "the truncated frame leaves only its console")
+
+        # night_profile.tsv from the frames' tables.
+        profile = open(os.path.join(out, "night_profile.tsv")).read().splitlines()
+        check(profile[0] == "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
+                            "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tmedian(arb.u.)", "profile header")
+        rows = [line.split("\t") for line in profile[1:]]
+        check(len(rows) == len(tables[0]) > 1000, "one profile line per processed row")
+        worst = 0.0
+        for k, row in enumerate(rows):
+            if row[:7] != tables[0][k][:7]:
+                check(False, "row %d: geometry columns as the table's: %r" % (k, row[:7]))
+            signals = [float(t[k][7]) for t in tables]
+            mean = sum(signals) / 3
+            sem = math.sqrt(sum((s - mean) ** 2 for s in signals) / 2) / math.sqrt(3)
+            median_text = sorted(((float(t[k][7]), t[k][7]) for t in tables))[1][1]
+            if row[7] != "3" or row[10] != median_text:
+                check(False, "row %d: frames and median: %r against %r" % (k, row[7:], median_text))
+            # The tables print 6 digits: allow for their rounding.
+            scale = max(abs(s) for s in signals)
+            worst = max(worst, abs(float(row[8]) - mean) / scale, abs(float(row[9]) - sem) / scale)
+        check(worst < 2e-5, "mean and sem as the tables give them (worst relative difference %g)" % worst)
+
+        # night.json: statuses, checksums as sha256sum gives them, frame values.
+        check([f["status"] for f in record["frames"]] == ["measured", "measured", "failed", "measured"], "statuses")
+        cut = record["frames"][2]
+        check(cut["code"] == 2 and "cut.pgm" in cut["message"], "the truncated frame's code and reason")
+        files = [record["inputs"]["configuration"], record["inputs"]["path"]] + record["inputs"]["darks"] + record["inputs"]["frames"]
+        check(len(files) == 8, "every input file recorded")
+        for entry in files:
+            path = os.path.join(folder, entry["file"])
+            check(entry["sha256"] == sha256sum(path), "sha256 of " + entry["file"])
+            check(entry["size"] == os.path.getsize(path), "size of " + entry["file"])
+        check(record["master_dark"]["sha256"] == sha256sum(os.path.join(out, "master_dark.pgm")), "sha256 of the master dark")
+        check(record["summary"] == {"frames": 4, "measured": 3, "failed": 1, "exit_code": 7}, "summary")
+        for f in record["frames"]:
+            if f["status"] != "measured":
+                continue
+            console = open(os.path.join(out, f["name"], "console.txt")).read()
+            check("Scaling coefficient (scattering angle = 90 deg) = %s    at x = %d   y = %d" %
+                  (format_g(f["coefficient"]), f["x90"], f["row90"]) in console, f["name"] + ": coefficient and 90-degree row")
+            check("Highest level found: %s\n" % format_g(f["levels"]["highest"]) in console and
+                  "Average zero level R/G/B: %s / " % format_g(f["levels"]["zero_level_R"]) in console,
+                  f["name"] + ": levels")
+        for png in ("night_map.png", "night_profile.png"):
+            check(open(os.path.join(out, png), "rb").read(8) == b"\x89PNG\r\n\x1a\n", png + " is a PNG")
+    finally:
+        shutil.rmtree(folder)
+
+
+def format_g(value):
+    """A number as the console prints a float: six significant digits."""
+    return "%g" % value
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "cli":
+        cli(sys.argv[2])
+    else:
+        night(sys.argv[2], sys.argv[3], sys.argv[4])
+    print("%d failure(s)" % len(failures))
+    sys.exit(1 if failures else 0)

@@ -1,0 +1,310 @@
+// The night's combining on small worked data: the master dark's per-pixel median,
+// the night profile, the frame record's JSON round trip, the file facts, and a
+// product folder other than the working folder.
+#include <cmath>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "driver/console.h"
+#include "driver/night_frame.h"
+#include "driver/settings.h"
+#include "input/laserpath.h"
+#include "input/pgm.h"
+#include "model/levels.h"
+#include "products/beam_signal.h"
+#include "products/data_table.h"
+#include "products/master_dark.h"
+#include "products/night_profile.h"
+#include "products/night_record.h"
+#include "products/output_file.h"
+#include "support/scene_files.h"
+
+namespace {
+
+// The samples of a 16-bit PGM after checking its header.
+std::vector<uint16_t> Pgm_samples(const std::string& path, int32_t width, int32_t height)
+{
+    const std::string bytes = scene::Read_file(path);
+    const std::string header =
+        "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n65535\n";
+    EXPECT_EQ(bytes.compare(0, header.size(), header), 0);
+    EXPECT_EQ(bytes.size(), header.size() + 2 * size_t(width) * height);
+    std::vector<uint16_t> samples;
+    for (size_t i = header.size(); i + 1 < bytes.size(); i += 2) {
+        samples.push_back(static_cast<uint16_t>(static_cast<unsigned char>(bytes[i]) << 8 |
+                                                static_cast<unsigned char>(bytes[i + 1])));
+    }
+    return samples;
+}
+
+TEST(MasterDark, MedianOfSamplesTakesTheUpperMiddleOfAnEvenCount)
+{
+    // Per pixel: {3, 1, 2} -> 2; {0, 65535, 7} -> 7. Then four samples {4, 1, 3, 2} -> 3
+    // (index 2 of 1 2 3 4), and {9, 9, 0, 0} -> 9.
+    const std::vector<uint16_t> a = {3, 0}, b = {1, 65535}, c = {2, 7};
+    std::vector<uint16_t> median(2);
+    Median_of_samples({a.data(), b.data(), c.data()}, 2, median.data());
+    EXPECT_EQ(median, (std::vector<uint16_t>{2, 7}));
+
+    const std::vector<uint16_t> p = {4, 9}, q = {1, 9}, r = {3, 0}, s = {2, 0};
+    Median_of_samples({p.data(), q.data(), r.data(), s.data()}, 2, median.data());
+    EXPECT_EQ(median, (std::vector<uint16_t>{3, 9}));
+
+    Median_of_samples({c.data()}, 2, median.data());   // one dark is itself
+    EXPECT_EQ(median, c);
+}
+
+TEST(MasterDark, BlocksOfRowsGiveThePerPixelMedianOfTheWholePictures)
+{
+    const std::string folder = scene::Make_folder();
+    const int32_t width = 10, height = 7;   // 7 rows: blocks of 3 leave a last block of 1
+    std::mt19937 random(5);
+    std::vector<std::vector<uint16_t>> darks(4, std::vector<uint16_t>(size_t(width) * height));
+    std::vector<std::string> names;
+    for (size_t d = 0; d < darks.size(); ++d) {
+        for (uint16_t& sample : darks[d]) sample = static_cast<uint16_t>(random() % 65536);
+        names.push_back(folder + "/dark" + std::to_string(d) + ".pgm");
+        scene::Write_pgm(names.back(), width, height,
+                         [&](int32_t x, int32_t y) { return darks[d][size_t(y) * width + x]; });
+    }
+    for (const size_t count : {size_t{2}, size_t{3}, size_t{4}}) {
+        const std::vector<std::string> used(names.begin(), names.begin() + ptrdiff_t(count));
+        const std::string master = folder + "/master.pgm";
+        ASSERT_EQ(Write_master_dark(used, master, 3), "");
+        const std::vector<uint16_t> samples = Pgm_samples(master, width, height);
+        ASSERT_EQ(samples.size(), size_t(width) * height);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            std::vector<uint16_t> pixel;
+            for (size_t d = 0; d < count; ++d) pixel.push_back(darks[d][i]);
+            std::sort(pixel.begin(), pixel.end());
+            ASSERT_EQ(samples[i], pixel[count / 2]) << count << " darks, sample " << i;
+        }
+    }
+    scene::Remove_folder(folder);
+}
+
+TEST(MasterDark, DarksThatCantBeCombinedAreNamedAndLeaveNoMasterDark)
+{
+    const std::string folder = scene::Make_folder();
+    auto flat = [](int32_t, int32_t) { return uint16_t{100}; };
+    scene::Write_pgm(folder + "/a.pgm", 6, 4, flat);
+    scene::Write_pgm(folder + "/wide.pgm", 8, 4, flat);
+    scene::Write_file(folder + "/eight.pgm", "P5\n6 4\n255\n" + std::string(24, 'x'));
+    const std::string full = scene::Read_file(folder + "/a.pgm");
+    scene::Write_file(folder + "/cut.pgm", full.substr(0, full.size() - 3));
+    scene::Write_file(folder + "/text.pgm", "P2\n6 4\n65535\n1 2 3\n");
+
+    const struct {
+        const char* other;
+        const char* expected;
+    } cases[] = {
+        {"wide.pgm", "is 8 x 4, but"},
+        {"eight.pgm", "maximum value of 255"},
+        {"cut.pgm", "ends before its 24 samples"},
+        {"text.pgm", "is not a binary PGM"},
+        {"missing.pgm", "Can't open dark picture"},
+    };
+    const std::string master = folder + "/master.pgm";
+    for (const auto& entry : cases) {
+        const std::string failure =
+            Write_master_dark({folder + "/a.pgm", folder + "/" + entry.other}, master);
+        EXPECT_NE(failure.find(entry.expected), std::string::npos) << failure;
+        EXPECT_NE(failure.find(entry.other), std::string::npos) << failure;
+        struct stat status;
+        EXPECT_NE(stat(master.c_str(), &status), 0) << entry.other;
+    }
+    scene::Remove_folder(folder);
+}
+
+// A measured frame whose rows have the given signals on rows 10, 12, ...
+FrameRecord Measured(const std::vector<float>& signals)
+{
+    FrameRecord record;
+    record.measured = true;
+    for (size_t k = 0; k < signals.size(); ++k) {
+        TableRow row{};
+        row.x = 100 + int32_t(k);
+        row.y = 10 + 2 * int32_t(k);
+        row.height = 5.0f * float(k);
+        row.alpha = 90.0f + float(k);
+        row.signal = signals[k];
+        record.rows.push_back(row);
+    }
+    return record;
+}
+
+TEST(NightProfile, MeanStandardErrorAndMedianPerRowOverTheMeasuredFrames)
+{
+    FrameRecord failed;
+    failed.code = 2;
+    const std::vector<FrameRecord> frames = {Measured({1.0f, 4.0f}), failed,
+                                             Measured({2.0f, 4.0f}), Measured({6.0f, 1.0f}),
+                                             Measured({3.0f, 7.0f})};
+    const std::vector<ProfileRow> profile = Combine_profile(frames);
+    ASSERT_EQ(profile.size(), 2u);
+    // Row 10: 1 2 6 3 -> mean 3, sample variance (4 + 1 + 9 + 0) / 3, median (index 2) 3.
+    EXPECT_EQ(profile[0].y, 10);
+    EXPECT_EQ(profile[0].x, 100);
+    EXPECT_EQ(profile[0].frames, 4);
+    EXPECT_DOUBLE_EQ(profile[0].mean, 3.0);
+    EXPECT_DOUBLE_EQ(profile[0].sem, std::sqrt(14.0 / 3.0) / 2.0);
+    EXPECT_EQ(profile[0].median, 3.0f);
+    // Row 12: 4 4 1 7 -> mean 4, variance 18 / 3, median (index 2 of 1 4 4 7) 4.
+    EXPECT_EQ(profile[1].y, 12);
+    EXPECT_FLOAT_EQ(profile[1].height, 5.0f);
+    EXPECT_DOUBLE_EQ(profile[1].mean, 4.0);
+    EXPECT_DOUBLE_EQ(profile[1].sem, std::sqrt(6.0) / 2.0);
+    EXPECT_EQ(profile[1].median, 4.0f);
+}
+
+TEST(NightProfile, OneFrameHasNoStandardErrorAndAMissingRowIsNotCounted)
+{
+    std::vector<ProfileRow> profile = Combine_profile({Measured({2.5f, 3.0f})});
+    ASSERT_EQ(profile.size(), 2u);
+    EXPECT_EQ(profile[0].frames, 1);
+    EXPECT_EQ(profile[0].median, 2.5f);
+    EXPECT_TRUE(std::isnan(profile[0].sem));
+
+    profile = Combine_profile({Measured({2.0f, 3.0f}), Measured({4.0f})});
+    ASSERT_EQ(profile.size(), 2u);
+    EXPECT_EQ(profile[0].frames, 2);
+    EXPECT_EQ(profile[0].median, 4.0f);   // the upper of 2 and 4
+    EXPECT_EQ(profile[1].frames, 1);
+    EXPECT_DOUBLE_EQ(profile[1].mean, 3.0);
+
+    FrameRecord failed;
+    EXPECT_TRUE(Combine_profile({failed}).empty());
+}
+
+TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
+{
+    const std::string folder = scene::Make_folder();
+    const std::string name = folder + "/night_profile.tsv";
+    ASSERT_TRUE(Write_night_profile(name, Combine_profile({Measured({1.0f}), Measured({2.0f})})));
+    EXPECT_EQ(scene::Read_file(name),
+              "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
+              "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tmedian(arb.u.)\n"
+              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\t2\n");
+    EXPECT_FALSE(Write_night_profile(folder, {}));   // a folder of that name
+    scene::Remove_folder(folder);
+}
+
+TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
+{
+    FrameRecord record = Measured({0.1f, std::numeric_limits<float>::infinity()});
+    record.name = "frame_01";
+    record.file = "night/frame_01.pgm";
+    record.rows[0].theta = std::nextafter(45.0f, 50.0f);
+    record.rows[1].median = std::numeric_limits<float>::quiet_NaN();
+    record.rows[1].r = -std::numeric_limits<float>::infinity();
+    record.has_levels = true;
+    record.highest = 65535.0f;
+    record.zero_level_G_bckg = 2048.4155f;
+    record.has_signal = true;
+    record.row90 = 2408;
+    record.x90 = 3254;
+    record.coefficient = 26009.674f;
+    record.has_facts = true;
+    record.facts = {54, "2026-01-01T00:00:00.000000000Z", "ab"};
+
+    const FrameRecord back = Frame_from_json(nlohmann::json::parse(Frame_to_json(record, true).dump()));
+    EXPECT_EQ(back.name, record.name);
+    EXPECT_TRUE(back.measured);
+    EXPECT_EQ(back.facts.sha256, "ab");
+    EXPECT_EQ(back.facts.size, 54u);
+    EXPECT_EQ(back.highest, 65535.0f);
+    EXPECT_EQ(back.zero_level_G_bckg, record.zero_level_G_bckg);
+    EXPECT_EQ(back.coefficient, record.coefficient);
+    EXPECT_EQ(back.row90, 2408);
+    EXPECT_EQ(back.x90, 3254);
+    ASSERT_EQ(back.rows.size(), 2u);
+    EXPECT_EQ(back.rows[0].signal, 0.1f);
+    EXPECT_EQ(back.rows[0].theta, record.rows[0].theta);
+    EXPECT_EQ(back.rows[1].y, 12);
+    EXPECT_TRUE(std::isinf(back.rows[1].signal) && back.rows[1].signal > 0);
+    EXPECT_TRUE(std::isinf(back.rows[1].r) && back.rows[1].r < 0);
+    EXPECT_TRUE(std::isnan(back.rows[1].median));
+
+    // night.json's form: no rows, and a failed frame keeps its code and reason.
+    FrameRecord failed;
+    failed.name = "cut";
+    failed.code = 2;
+    failed.message = "Picture 'cut.pgm' ends before its 26966016 samples";
+    const nlohmann::json json = Frame_to_json(failed, false);
+    EXPECT_EQ(json.at("status"), "failed");
+    EXPECT_FALSE(json.contains("rows"));
+    EXPECT_FALSE(json.contains("levels"));
+    const FrameRecord failed_back = Frame_from_json(json);
+    EXPECT_FALSE(failed_back.measured);
+    EXPECT_EQ(failed_back.code, 2);
+    EXPECT_EQ(failed_back.message, failed.message);
+}
+
+TEST(NightRecord, FileFactsGiveSizeAndSha256)
+{
+    const std::string folder = scene::Make_folder();
+    scene::Write_file(folder + "/abc", "abc");
+    FileFacts facts;
+    ASSERT_EQ(Read_file_facts(folder + "/abc", facts), "");
+    EXPECT_EQ(facts.size, 3u);
+    EXPECT_EQ(facts.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(facts.modified.size(), std::string("2026-01-01T00:00:00.000000000Z").size());
+    scene::Write_file(folder + "/empty", "");
+    ASSERT_EQ(Read_file_facts(folder + "/empty", facts), "");
+    EXPECT_EQ(facts.sha256, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_NE(Read_file_facts(folder + "/missing", facts), "");
+    EXPECT_NE(Read_file_facts(folder, facts), "");
+    scene::Remove_folder(folder);
+}
+
+TEST(NightFrame, NameIsTheFileNameLessItsLastExtension)
+{
+    EXPECT_EQ(Frame_name("night/2026-12-09/IMG_0001.pgm"), "IMG_0001");
+    EXPECT_EQ(Frame_name("IMG_0001.cr2.pgm"), "IMG_0001.cr2");
+    EXPECT_EQ(Frame_name("frame"), "frame");
+    EXPECT_EQ(Frame_name("./.hidden"), ".hidden");
+    EXPECT_EQ(Frame_name("a.b/frame"), "frame");
+}
+
+// The table written into a product folder with the console chosen by the driver;
+// the computation gives the same values as the report prints.
+TEST(NightFrame, TableGoesToTheProductFolderAndTheConsoleToTheChosenStream)
+{
+    const std::string folder = scene::Make_folder();
+    Reset_run_parameters();
+    rmax = 1 << 30;   // sensitivity 1 everywhere
+    hsize = 64;
+    vsize = 40;
+    value.assign(size_t(hsize) * vsize, 0);
+    value_bckg.clear();
+    zero_level_R = zero_level_G = zero_level_B = 0.0f;
+    pathwidth = 2;
+    for (int32_t y = 0; y < vsize; ++y) value[size_t(y) * hsize + 31] = uint16_t(100 + y);
+    laserpath = {{30, 10}, {30, 20}};
+    std::ostringstream console;
+    Use_console(console);
+    product_folder = folder;
+    GreenData data;
+    const bool written = Write_green_data(data);
+    Use_console(std::cout);
+    product_folder.clear();
+    ASSERT_TRUE(written);
+    ASSERT_EQ(data.rows.size(), 5u);
+    EXPECT_EQ(data.rows[0].y, 10);
+    std::ostringstream line;
+    line << "\nScaling coefficient (scattering angle = 90 deg) = " << data.coefficient
+         << "    at x = " << Getpathx(data.row90) << "   y = " << data.row90 << "\n";
+    EXPECT_EQ(console.str(), line.str());
+    const std::string table = scene::Read_file(folder + "/tavrolin_data.txt");
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 6);
+    struct stat status;
+    EXPECT_NE(stat("tavrolin_data.txt", &status), 0) << "written into the working folder";
+    scene::Remove_folder(folder);
+}
+
+}  // namespace
