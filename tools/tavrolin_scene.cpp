@@ -5,8 +5,10 @@
 // noise, and the expected normalised signal). The forward model is described in
 // scene_model.h. The same seed always gives the same files.
 //
-// Usage: tavrolin-scene [--seed N] [--no-dark] [--frames K] [--darks D] FOLDER
+// Usage: tavrolin-scene [--seed N] [--no-dark] [--frames K] [--darks D] [--gain G]
+//                       [--read-noise R] FOLDER
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,14 +20,17 @@
 namespace {
 
 const char* const usage =
-    "Usage: tavrolin-scene [--seed N] [--no-dark] [--frames K] [--darks D] FOLDER\n"
+    "Usage: tavrolin-scene [--seed N] [--no-dark] [--frames K] [--darks D] [--gain G]\n"
+    "                      [--read-noise R] FOLDER\n"
     "Writes a sample scene with a known beam profile into FOLDER (created if missing).\n"
-    "  --seed N    seed of the picture noise (default 1)\n"
-    "  --no-dark   write no dark picture; the configuration then says NODARK\n"
-    "  --frames K  write K laser pictures of the same scene with independent noise\n"
-    "              (scene_laser.pgm, scene_laser_2.pgm, ...; default 1)\n"
-    "  --darks D   write D dark pictures likewise (scene_dark.pgm, scene_dark_2.pgm, ...;\n"
-    "              default 1, 0 is --no-dark)\n";
+    "  --seed N        seed of the picture noise (default 1)\n"
+    "  --no-dark       write no dark picture; the configuration then says NODARK\n"
+    "  --frames K      write K laser pictures of the same scene with independent noise\n"
+    "                  (scene_laser.pgm, scene_laser_2.pgm, ...; default 1)\n"
+    "  --darks D       write D dark pictures likewise (scene_dark.pgm, scene_dark_2.pgm, ...;\n"
+    "                  default 1, 0 is --no-dark)\n"
+    "  --gain G        sensor gain in DN per electron: shot-noise variance G x level (default 1)\n"
+    "  --read-noise R  read noise of every pixel in DN, both pictures (default 6)\n";
 
 // A count option's value: a whole number from `least` to 100000.
 bool Read_count(const char* text, int least, int& count)
@@ -34,6 +39,17 @@ bool Read_count(const char* text, int least, int& count)
     const long long parsed = std::strtoll(text, &end, 10);
     if (*end != '\0' || text[0] == '\0' || parsed < least || parsed > 100000) return false;
     count = static_cast<int>(parsed);
+    return true;
+}
+
+// Reads a finite decimal number of at least `lowest` (above it when `strict`).
+bool Read_number(const char* text, double lowest, bool strict, double& number)
+{
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(parsed)) return false;
+    if (parsed < lowest || (strict && parsed == lowest)) return false;
+    number = parsed;
     return true;
 }
 
@@ -53,6 +69,10 @@ bool Parse_options(int argc, char** argv, scene_model::SceneSettings& scene, std
             char* end = nullptr;
             scene.seed = std::strtoull(argv[++i], &end, 10);
             if (*end != '\0' || argv[i][0] == '\0' || argv[i][0] == '-') return false;
+        } else if (option == "--gain" && i + 1 < argc) {
+            if (!Read_number(argv[++i], 0.0, true, scene.gain)) return false;
+        } else if (option == "--read-noise" && i + 1 < argc) {
+            if (!Read_number(argv[++i], 0.0, false, scene.read_noise)) return false;
         } else if (!option.empty() && option[0] != '-' && folder.empty()) {
             folder = option;
         } else {
