@@ -1,0 +1,403 @@
+#include "products/uncertainty.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "driver/settings.h"
+#include "input/laserpath.h"
+#include "input/pgm.h"
+#include "model/bayer.h"
+#include "model/lens.h"
+#include "model/levels.h"
+#include "products/beam_signal.h"
+#include "products/data_table.h"
+
+std::vector<RowUncertainty> row_uncertainty;
+double frame_gain = not_given;
+bool frame_gain_estimated = false;
+double cell_read_variance = 0.0;
+double clip_level = std::numeric_limits<double>::infinity();
+bool beam_found = false;
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+constexpr double mad_to_sigma = 1.4826;
+constexpr double clip_sigmas = 5.0;   // differences beyond are outliers (hot pixels, stars)
+constexpr int32_t exact_median_limit = 64;   // values; beyond, the large-sample form
+constexpr int32_t exact_entries_limit = 4096;
+
+// A colour cell met on a row: what its band and side columns make of it.
+struct RowCell {
+    double laser_level = 0.0;   // G of the laser picture, DN above black
+    double variance = 0.0;      // v(G) of its net level
+    double band_weight = 0.0;   // W: sum of 1 / S over its band columns
+    int32_t side_entries = 0;   // k: its columns in the side bands
+    double side_inverse_S = 0.0;   // sum of 1 / S over those columns
+};
+
+double Normal_cdf(double t)
+{
+    return 0.5 * std::erfc(-t / std::sqrt(2.0));
+}
+
+// Net green level (laser less dark) of the cell holding (x, y), and the laser level.
+double Net_green(int32_t x, int32_t y, double& laser_level)
+{
+    float R, G_laser, G_dark, B;
+    Get_jas(value, x, y, R, G_laser, B);
+    Get_jas(value_bckg, x, y, R, G_dark, B);
+    laser_level = G_laser;
+    return double{G_laser} - G_dark;
+}
+
+// Appends the differences of disjoint pairs of neighbouring cells on the cell row of
+// y whose origins run from x_first (even) while below x_end, two columns apart.
+void Pair_differences(int32_t y, int32_t x_first, int32_t x_end, std::vector<double>& levels,
+                      std::vector<double>& differences)
+{
+    for (int32_t x0 = x_first; x0 + 3 < x_end; x0 += 4) {
+        double level_a, level_b;
+        const double a = Net_green(x0, y, level_a);
+        const double b = Net_green(x0 + 2, y, level_b);
+        levels.push_back(0.5 * (level_a + level_b));
+        differences.push_back(a - b);
+    }
+}
+
+int32_t Even_at_or_above(int32_t x)
+{
+    return x + (x % 2 != 0 ? 1 : 0);
+}
+
+// The shot-noise gain actually applied: 0 when the frame gave none.
+double Applied_gain()
+{
+    return std::isnan(frame_gain) ? 0.0 : frame_gain;
+}
+
+double Cell_variance(double laser_level)
+{
+    return cell_read_variance + 0.5 * Applied_gain() * std::max(laser_level, 0.0);
+}
+
+double Cached_median_factor(const std::vector<int32_t>& multiplicities)
+{
+    static std::map<std::vector<int32_t>, double> known;
+    std::vector<int32_t> key = multiplicities;
+    std::sort(key.begin(), key.end());
+    const auto found = known.find(key);
+    if (found != known.end()) return found->second;
+    const double factor = Median_variance_factor(key);
+    known.emplace(std::move(key), factor);
+    return factor;
+}
+
+// Variance of the median of a window of net signals taken by processed-row index
+// with multiplicities, and the covariance with each of them (linear influence).
+double Window_variance(const std::map<int64_t, int32_t>& window, const std::vector<double>& variance)
+{
+    std::vector<int32_t> multiplicities;
+    double sum = 0.0;
+    int64_t entries = 0;
+    for (const auto& [k, count] : window) {
+        multiplicities.push_back(count);
+        sum += count * variance[size_t(k)];
+        entries += count;
+    }
+    return Cached_median_factor(multiplicities) * sum / double(entries);
+}
+
+// Variance of the net signal of processed row y with the beam at x_P; fills the
+// row's background and flags.
+double Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
+{
+    const int32_t w = pathwidth;
+    const int32_t reach = 2 * w * sidescale;
+    const int32_t first_cell = (x_P - reach) - (x_P - reach) % 2;
+    std::vector<RowCell> cells(size_t((x_P + reach - first_cell) / 2 + 1));
+    const auto cell_of = [&](int32_t c) -> RowCell& { return cells[size_t((c - first_cell) / 2)]; };
+    for (size_t i = 0; i < cells.size(); ++i) {
+        float R, G, B;
+        Get_jas(value, first_cell + 2 * int32_t(i), y, R, G, B);
+        cells[i].laser_level = G;
+        cells[i].variance = Cell_variance(G);
+    }
+
+    const double clip = clip_level;
+    const int32_t y0 = y - y % 2;
+    std::vector<float> side;
+    double side_q_variance = 0.0;
+    for (int32_t c = x_P - reach; c <= x_P + reach; ++c) {
+        const double S = Sensitivity(R2thetadeg(Pixel_radius(c, y)));
+        RowCell& cell = cell_of(c);
+        if (c >= x_P - w && c <= x_P + w) {
+            cell.band_weight += 1.0 / S;
+            if (Pixel_radius(c, y) > float(rmax)) row.edge = true;
+            const int32_t x0 = c - c % 2;
+            const double top = value[size_t(hsize) * size_t(y0) + size_t(x0) + 1];
+            const double bottom = value[size_t(hsize) * size_t(y0 + 1) + size_t(x0)];
+            if (top >= clip || bottom >= clip) row.sat = true;
+        } else {
+            side.push_back(static_cast<float>(Beam_level(c, y)));
+            ++cell.side_entries;
+            cell.side_inverse_S += 1.0 / S;
+            side_q_variance += cell.variance / (S * S);
+        }
+    }
+    const double K = double(side.size());
+    side_q_variance /= K;
+    row.background = Median_of(side);
+
+    std::vector<int32_t> multiplicities;
+    double band_variance = 0.0;
+    double shared = 0.0;   // sum over edge cells of W cov(G, m)
+    for (const RowCell& cell : cells) {
+        band_variance += cell.band_weight * cell.band_weight * cell.variance;
+        if (cell.side_entries > 0) multiplicities.push_back(cell.side_entries);
+        if (cell.side_entries > 0 && cell.band_weight > 0.0) {
+            shared += cell.band_weight * cell.variance * cell.side_inverse_S / K;
+        }
+    }
+    const double background_variance = Cached_median_factor(multiplicities) * side_q_variance;
+    row.sigma_background = std::sqrt(background_variance);
+    const double N = 2.0 * w + 1.0;
+    return band_variance + N * N * background_variance - 2.0 * N * shared;
+}
+
+// The side bands' neighbouring-cell differences of every processed row, binned by
+// level into at most eight bins of at least 256 differences each (one bin when fewer).
+void Side_band_points(std::vector<LevelSpread>& points)
+{
+    const int32_t w = pathwidth;
+    const int32_t reach = 2 * w * sidescale;
+    std::vector<double> levels, differences;
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
+        const int32_t x_P = Getpathx(y);
+        Pair_differences(y, Even_at_or_above(x_P - reach), x_P - w, levels, differences);
+        Pair_differences(y, Even_at_or_above(x_P + w + 1), x_P + reach + 1, levels, differences);
+    }
+    if (differences.empty()) return;
+    std::vector<size_t> order(levels.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return levels[a] < levels[b]; });
+    const size_t bins = std::clamp<size_t>(order.size() / 256, 1, 8);
+    for (size_t b = 0; b < bins; ++b) {
+        const size_t from = order.size() * b / bins;
+        const size_t to = order.size() * (b + 1) / bins;
+        std::vector<double> bin;
+        double level = 0.0;
+        for (size_t i = from; i < to; ++i) {
+            bin.push_back(differences[order[i]]);
+            level += levels[order[i]];
+        }
+        points.push_back({level / double(to - from), Difference_variance(bin), int64_t(to - from)});
+    }
+}
+
+}  // namespace
+
+double Median_variance_factor(const std::vector<int32_t>& multiplicities)
+{
+    const int32_t n = static_cast<int32_t>(multiplicities.size());
+    int64_t K = 0, squares = 0;
+    for (const int32_t k : multiplicities) {
+        K += k;
+        squares += int64_t{k} * k;
+    }
+    if (n == 0 || K == 0) return not_given;
+    if (n == 1) return 1.0;
+    if (n > exact_median_limit || K > exact_entries_limit) {
+        return pi / 2.0 * double(squares) / (double(K) * double(K));
+    }
+    // P(median <= t) = P(at least K / 2 + 1 entries <= t), from the distribution of
+    // the count of entries at or below t, cell by cell; then the moments by
+    // midpoints between the grid's points.
+    const int64_t needed = K / 2 + 1;
+    const double step = 0.005, limit = 8.0;
+    std::vector<double> count(size_t(K) + 1);
+    double previous = 0.0, mean = 0.0, square = 0.0;
+    for (double t = -limit; t <= limit + step / 2; t += step) {
+        const double p = Normal_cdf(t);
+        std::fill(count.begin(), count.end(), 0.0);
+        count[0] = 1.0;
+        int64_t reached = 0;
+        for (const int32_t k : multiplicities) {
+            for (int64_t c = reached; c >= 0; --c) {
+                count[size_t(c + k)] += p * count[size_t(c)];
+                count[size_t(c)] *= 1.0 - p;
+            }
+            reached += k;
+        }
+        double at_or_below = 0.0;
+        for (int64_t c = needed; c <= K; ++c) at_or_below += count[size_t(c)];
+        const double mass = at_or_below - previous;
+        const double middle = t - step / 2;
+        mean += mass * middle;
+        square += mass * middle * middle;
+        previous = at_or_below;
+    }
+    return square - mean * mean;
+}
+
+double Difference_variance(std::vector<double>& differences)
+{
+    if (differences.empty()) return 0.0;
+    for (double& d : differences) d = std::fabs(d);
+    const size_t middle = differences.size() / 2;
+    std::nth_element(differences.begin(), differences.begin() + long(middle), differences.end());
+    // The median sits on the lattice of the levels (half DN steps), which biases it by
+    // some per cent; it only sets the cut, and the mean square within the cut gives
+    // the variance.
+    const double cut = clip_sigmas * mad_to_sigma * differences[middle];
+    double squares = 0.0;
+    size_t kept = 0;
+    for (const double d : differences) {
+        if (d > cut) continue;
+        squares += d * d;
+        ++kept;
+    }
+    return kept > 0 && cut > 0.0 ? 0.5 * squares / double(kept) : 0.0;
+}
+
+bool Fit_photon_transfer(const std::vector<LevelSpread>& points, double imposed_gain, double& a,
+                         double& gain)
+{
+    double Sw = 0.0, Sx = 0.0, Sy = 0.0, Sxx = 0.0, Sxy = 0.0;
+    double lowest = INFINITY, highest = -INFINITY;
+    for (const LevelSpread& p : points) {
+        if (!(p.variance > 0.0) || p.count <= 0) continue;
+        const double weight = double(p.count) / (p.variance * p.variance);
+        Sw += weight;
+        Sx += weight * p.level;
+        Sy += weight * p.variance;
+        Sxx += weight * p.level * p.level;
+        Sxy += weight * p.level * p.variance;
+        lowest = std::min(lowest, p.level);
+        highest = std::max(highest, p.level);
+    }
+    gain = not_given;
+    a = 0.0;
+    if (Sw <= 0.0) return false;
+    if (!std::isnan(imposed_gain)) {
+        gain = imposed_gain;
+        a = std::max((Sy - 0.5 * imposed_gain * Sx) / Sw, 0.0);
+        return true;
+    }
+    // A slope needs light: levels spread over at least 10 DN.
+    const double determinant = Sw * Sxx - Sx * Sx;
+    if (highest - lowest < 10.0 || !(determinant > 0.0)) {
+        a = Sy / Sw;
+        return false;
+    }
+    const double slope = (Sw * Sxy - Sx * Sy) / determinant;
+    if (!(slope > 0.0)) {
+        a = Sy / Sw;
+        return false;
+    }
+    gain = 2.0 * slope;
+    a = std::max((Sy - slope * Sx) / Sw, 0.0);
+    return true;
+}
+
+std::vector<LevelSpread> Photon_transfer_points()
+{
+    std::vector<LevelSpread> points;
+    // The covered pixels: whole cells of each area that lie inside the frame.
+    std::vector<double> levels, differences;
+    for (int32_t i = 0; i < border_no; ++i) {
+        const PixelArea& area = border[i];
+        const int32_t x_end = std::min(area.x_to, hsize);
+        const int32_t y_end = std::min(area.y_to, vsize);
+        for (int32_t y0 = Even_at_or_above(std::max(area.y_from, 0)); y0 + 1 < y_end; y0 += 2) {
+            Pair_differences(y0, Even_at_or_above(std::max(area.x_from, 0)), x_end, levels, differences);
+        }
+    }
+    if (!differences.empty()) {
+        double level = 0.0;
+        for (const double l : levels) level += l;
+        points.push_back({level / double(levels.size()), Difference_variance(differences),
+                          int64_t(differences.size())});
+    }
+    Side_band_points(points);
+    return points;
+}
+
+void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain, double saturation)
+{
+    row_uncertainty.clear();
+    // The clip: the highest level when at least two pixels reach it.
+    const uint16_t highest = static_cast<uint16_t>(maxvalue);
+    const size_t at_highest = static_cast<size_t>(std::count(value.begin(), value.end(), highest));
+    clip_level = !std::isnan(saturation) ? saturation
+                 : at_highest >= 2        ? double{maxvalue}
+                                          : std::numeric_limits<double>::infinity();
+
+    const std::vector<LevelSpread> points = Photon_transfer_points();
+    frame_gain_estimated = std::isnan(imposed_gain);
+    double gain;
+    if (!Fit_photon_transfer(points, imposed_gain, cell_read_variance, gain)) {
+        double no_gain;
+        Fit_photon_transfer(points, 0.0, cell_read_variance, no_gain);
+    }
+    frame_gain = gain;
+
+    // Rows and their variances.
+    std::vector<double> variance;
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
+        RowUncertainty row{};
+        row.x = Getpathx(y);
+        row.y = y;
+        row.net = gnetto[row_uncertainty.size()];
+        variance.push_back(Row_noise(y, row.x, row));
+        row.sigma_net = std::sqrt(variance.back());
+        row.weak = !(row.net >= 3.0 * row.sigma_net);
+        row_uncertainty.push_back(row);
+    }
+    const int64_t n = static_cast<int64_t>(row_uncertainty.size());
+    if (n == 0) {
+        beam_found = false;
+        return;
+    }
+
+    // The coefficient's window, rows clamped to the processed ones.
+    std::map<int64_t, int32_t> window;
+    const int64_t k0 = Processed_index(int64_t{row90} - median);
+    for (int64_t k = k0; k <= k0 + median; ++k) ++window[std::clamp<int64_t>(k, 0, n - 1)];
+    const double C = coefficient;
+    const double C_variance = Window_variance(window, variance);
+
+    int64_t weak = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        RowUncertainty& row = row_uncertainty[size_t(k)];
+        const double net = row.net;
+        const auto in_window = window.find(k);
+        const double covariance = in_window == window.end() ? 0.0
+                                  : in_window->second * variance[size_t(k)] / double(median + 1);
+        row.sigma_signal = std::sqrt(variance[size_t(k)] / (C * C) +
+                                     net * net * C_variance / (C * C * C * C) -
+                                     2.0 * net * covariance / (C * C * C));
+        if (median > 0) {
+            std::map<int64_t, int32_t> running;
+            const int64_t j0 = Processed_index(int64_t{row.y} - median);
+            for (int64_t j = std::max<int64_t>(j0, 0); j <= std::min<int64_t>(j0 + median, n - 1); ++j) {
+                running[j] = 1;
+            }
+            const double M = Running_median(row.y);
+            row.sigma_median = std::sqrt(Window_variance(running, variance) / (C * C) +
+                                         M * M * C_variance / (C * C * C * C));
+        } else {
+            row.sigma_median = row.sigma_signal;
+        }
+        if (row.weak) ++weak;
+    }
+    beam_found = 2 * weak <= n;
+}
+
+const char* Flags_text(const RowUncertainty& row)
+{
+    static const char* const texts[8] = {"-",    "sat",      "weak",      "sat,weak",
+                                         "edge", "sat,edge", "weak,edge", "sat,weak,edge"};
+    return texts[(row.sat ? 1 : 0) + (row.weak ? 2 : 0) + (row.edge ? 4 : 0)];
+}
