@@ -24,7 +24,7 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 constexpr double mad_to_sigma = 1.4826;
-constexpr double clip_sigmas = 5.0;   // differences beyond are outliers (hot pixels, stars)
+constexpr double clip_sigmas = 5.0;   // cells beyond are outliers (hot pixels, stars)
 constexpr int32_t exact_median_limit = 64;   // values; beyond, the large-sample form
 constexpr int32_t exact_entries_limit = 4096;
 
@@ -52,18 +52,54 @@ double Net_green(int32_t x, int32_t y, double& laser_level)
     return double{G_laser} - G_dark;
 }
 
-// Appends the differences of disjoint pairs of neighbouring cells on the cell row of
-// y whose origins run from x_first (even) while below x_end, two columns apart.
-void Pair_differences(int32_t y, int32_t x_first, int32_t x_end, std::vector<double>& levels,
-                      std::vector<double>& differences)
+// A run of neighbouring cells on one cell row: net and laser green levels.
+struct CellRun {
+    std::vector<double> net;
+    std::vector<double> laser;
+    double level = 0.0;   // mean laser level
+};
+
+// The cells of the cell row of y whose origins run from x_first (even) while the
+// cell lies below x_end.
+CellRun Cell_run(int32_t y, int32_t x_first, int32_t x_end)
 {
-    for (int32_t x0 = x_first; x0 + 3 < x_end; x0 += 4) {
-        double level_a, level_b;
-        const double a = Net_green(x0, y, level_a);
-        const double b = Net_green(x0 + 2, y, level_b);
-        levels.push_back(0.5 * (level_a + level_b));
-        differences.push_back(a - b);
+    CellRun run;
+    for (int32_t x0 = x_first; x0 + 1 < x_end; x0 += 2) {
+        double level;
+        run.net.push_back(Net_green(x0, y, level));
+        run.laser.push_back(level);
+        run.level += level;
     }
+    if (!run.net.empty()) run.level /= double(run.net.size());
+    return run;
+}
+
+double Median_in_place(std::vector<double>& list)
+{
+    const size_t middle = list.size() / 2;
+    std::nth_element(list.begin(), list.begin() + long(middle), list.end());
+    return list[middle];
+}
+
+// The pooled spread of runs of similar level: the outlier cut from the median
+// absolute deviation of all their cells from their runs' medians (enough cells for
+// a steady cut), then each run's sample variance.
+LevelSpread Runs_spread(std::vector<CellRun>::const_iterator from, std::vector<CellRun>::const_iterator to);
+
+// Pools spreads: degrees of freedom add, and so do the sums of squares.
+LevelSpread Pooled(const std::vector<LevelSpread>& parts)
+{
+    LevelSpread pooled{0.0, 0.0, 0};
+    for (const LevelSpread& part : parts) {
+        pooled.level += part.level * double(part.count);
+        pooled.variance += part.variance * double(part.count);
+        pooled.count += part.count;
+    }
+    if (pooled.count > 0) {
+        pooled.level /= double(pooled.count);
+        pooled.variance /= double(pooled.count);
+    }
+    return pooled;
 }
 
 int32_t Even_at_or_above(int32_t x)
@@ -166,33 +202,43 @@ double Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
     return band_variance + N * N * background_variance - 2.0 * N * shared;
 }
 
-// The side bands' neighbouring-cell differences of every processed row, binned by
-// level into at most eight bins of at least 256 differences each (one bin when fewer).
+LevelSpread Runs_spread(std::vector<CellRun>::const_iterator from, std::vector<CellRun>::const_iterator to)
+{
+    std::vector<double> deviations;
+    for (auto run = from; run != to; ++run) {
+        if (run->net.size() < 2) continue;
+        std::vector<double> net = run->net;
+        const double centre = Median_in_place(net);
+        for (const double v : run->net) deviations.push_back(std::fabs(v - centre));
+    }
+    if (deviations.empty()) return {0.0, 0.0, 0};
+    const double cut = clip_sigmas * mad_to_sigma * Median_in_place(deviations);
+    std::vector<LevelSpread> parts;
+    for (auto run = from; run != to; ++run) parts.push_back(Segment_spread(run->net, run->laser, cut));
+    return Pooled(parts);
+}
+
+// The spreads of the side bands of every processed row (each side a run of its
+// own), pooled in bins of level: at most eight, of at least 64 runs each.
 void Side_band_points(std::vector<LevelSpread>& points)
 {
     const int32_t w = pathwidth;
     const int32_t reach = 2 * w * sidescale;
-    std::vector<double> levels, differences;
+    std::vector<CellRun> runs;
     for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
         const int32_t x_P = Getpathx(y);
-        Pair_differences(y, Even_at_or_above(x_P - reach), x_P - w, levels, differences);
-        Pair_differences(y, Even_at_or_above(x_P + w + 1), x_P + reach + 1, levels, differences);
+        runs.push_back(Cell_run(y, Even_at_or_above(x_P - reach), x_P - w));
+        runs.push_back(Cell_run(y, Even_at_or_above(x_P + w + 1), x_P + reach + 1));
     }
-    if (differences.empty()) return;
-    std::vector<size_t> order(levels.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return levels[a] < levels[b]; });
-    const size_t bins = std::clamp<size_t>(order.size() / 256, 1, 8);
+    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const CellRun& r) { return r.net.size() < 2; }),
+               runs.end());
+    if (runs.empty()) return;
+    std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) { return a.level < b.level; });
+    const size_t bins = std::clamp<size_t>(runs.size() / 64, 1, 8);
     for (size_t b = 0; b < bins; ++b) {
-        const size_t from = order.size() * b / bins;
-        const size_t to = order.size() * (b + 1) / bins;
-        std::vector<double> bin;
-        double level = 0.0;
-        for (size_t i = from; i < to; ++i) {
-            bin.push_back(differences[order[i]]);
-            level += levels[order[i]];
-        }
-        points.push_back({level / double(to - from), Difference_variance(bin), int64_t(to - from)});
+        const LevelSpread spread = Runs_spread(runs.begin() + long(runs.size() * b / bins),
+                                               runs.begin() + long(runs.size() * (b + 1) / bins));
+        if (spread.count > 0) points.push_back(spread);
     }
 }
 
@@ -241,24 +287,31 @@ double Median_variance_factor(const std::vector<int32_t>& multiplicities)
     return square - mean * mean;
 }
 
-double Difference_variance(std::vector<double>& differences)
+LevelSpread Segment_spread(const std::vector<double>& net, const std::vector<double>& laser, double cut)
 {
-    if (differences.empty()) return 0.0;
-    for (double& d : differences) d = std::fabs(d);
-    const size_t middle = differences.size() / 2;
-    std::nth_element(differences.begin(), differences.begin() + long(middle), differences.end());
-    // The median sits on the lattice of the levels (half DN steps), which biases it by
-    // some per cent; it only sets the cut, and the mean square within the cut gives
-    // the variance.
-    const double cut = clip_sigmas * mad_to_sigma * differences[middle];
-    double squares = 0.0;
-    size_t kept = 0;
-    for (const double d : differences) {
-        if (d > cut) continue;
-        squares += d * d;
+    LevelSpread spread{0.0, 0.0, 0};
+    if (net.size() < 2) return spread;
+    std::vector<double> sorted = net;
+    const double centre = Median_in_place(sorted);
+    double sum = 0.0, level = 0.0;
+    int64_t kept = 0;
+    for (size_t i = 0; i < net.size(); ++i) {
+        if (std::fabs(net[i] - centre) > cut) continue;
+        sum += net[i];
+        level += laser[i];
         ++kept;
     }
-    return kept > 0 && cut > 0.0 ? 0.5 * squares / double(kept) : 0.0;
+    if (kept < 2) return spread;
+    const double mean = sum / double(kept);
+    double squares = 0.0;
+    for (size_t i = 0; i < net.size(); ++i) {
+        if (std::fabs(net[i] - centre) > cut) continue;
+        squares += (net[i] - mean) * (net[i] - mean);
+    }
+    spread.level = level / double(kept);
+    spread.variance = squares / double(kept - 1);
+    spread.count = kept - 1;
+    return spread;
 }
 
 bool Fit_photon_transfer(const std::vector<LevelSpread>& points, double imposed_gain, double& a,
@@ -304,22 +357,21 @@ bool Fit_photon_transfer(const std::vector<LevelSpread>& points, double imposed_
 std::vector<LevelSpread> Photon_transfer_points()
 {
     std::vector<LevelSpread> points;
-    // The covered pixels: whole cells of each area that lie inside the frame.
-    std::vector<double> levels, differences;
+    // The covered pixels: runs of up to 16 whole cells along each cell row of each
+    // area, inside the frame.
+    std::vector<CellRun> runs;
     for (int32_t i = 0; i < border_no; ++i) {
         const PixelArea& area = border[i];
         const int32_t x_end = std::min(area.x_to, hsize);
         const int32_t y_end = std::min(area.y_to, vsize);
         for (int32_t y0 = Even_at_or_above(std::max(area.y_from, 0)); y0 + 1 < y_end; y0 += 2) {
-            Pair_differences(y0, Even_at_or_above(std::max(area.x_from, 0)), x_end, levels, differences);
+            for (int32_t x0 = Even_at_or_above(std::max(area.x_from, 0)); x0 + 1 < x_end; x0 += 32) {
+                runs.push_back(Cell_run(y0, x0, std::min(x0 + 32, x_end)));
+            }
         }
     }
-    if (!differences.empty()) {
-        double level = 0.0;
-        for (const double l : levels) level += l;
-        points.push_back({level / double(levels.size()), Difference_variance(differences),
-                          int64_t(differences.size())});
-    }
+    const LevelSpread covered = Runs_spread(runs.begin(), runs.end());
+    if (covered.count > 0) points.push_back(covered);
     Side_band_points(points);
     return points;
 }

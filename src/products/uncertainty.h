@@ -8,12 +8,12 @@
 //     with G the laser picture's level above black and `a` half the sum of the two
 //     pictures' read-noise variances (the dark picture adds its own noise; without
 //     one, its share is 0). `a` and the gain are fitted (weighted least squares) to
-//     robust spreads of net cell levels: mean(d^2) / 2 over the differences d of
-//     neighbouring cells within 5 x 1.4826 x median |d| (hot pixels and stars cut),
-//     on the covered pixels (G about 0) and on the side bands of all rows in bins
-//     of level. Differences cancel the sky's
-//     slope; pooling over rows keeps the spread free of the small-sample bias and
-//     scatter that 15 or so cells of one row would give. `--gain` imposes the gain,
+//     robust spreads of net cell levels: the sample variance of each run of
+//     neighbouring cells (each side band of a row, 16 cells of the covered pixels),
+//     without the cells beyond 5 x 1.4826 x the median absolute deviation of the
+//     runs of similar level (hot pixels, stars), pooled over the covered pixels (G about 0) and over the side
+//     bands of all rows in bins of level. Pooling keeps the spread free of the bias
+//     and scatter that the 15 or so cells of one row would give a row of its own. `--gain` imposes the gain,
 //     and `a` is then fitted alone.
 //  2. Band sum. Both columns of a cell read the same G, each divided by its own
 //     sensitivity S, so a cell enters the sum with the weight W = sum of 1/S over
@@ -62,12 +62,12 @@ struct RowUncertainty {
     bool edge;
 };
 
-// A robust variance from the differences of pairs of cells: the points of the
+// A robust variance of a cell's net green level at a level: the points of the
 // photon-transfer fit.
 struct LevelSpread {
     double level;      // mean laser green level of the cells, DN above black
     double variance;   // estimated variance of one cell's net green level, DN^2
-    int64_t count;     // differences behind it
+    int64_t count;     // its degrees of freedom
 };
 
 extern std::vector<RowUncertainty> row_uncertainty;   // one per processed row
@@ -85,10 +85,11 @@ constexpr double not_given = std::numeric_limits<double>::quiet_NaN();
 // form (pi / 2) * sum k^2 / K^2 beyond.
 double Median_variance_factor(const std::vector<int32_t>& multiplicities);
 
-// Robust variance of one cell from differences of two independent cells: half the
-// mean square of the differences within 5 x 1.4826 x median |d|. Replaces the
-// differences by their magnitudes, reordered; 0 for an empty list.
-double Difference_variance(std::vector<double>& differences);
+// Spread of a run of neighbouring cells from their net green levels and laser green
+// levels: of the cells within `cut` of the run's median (the others are hot pixels,
+// stars), the mean laser level, the sample variance of the net levels and its
+// degrees of freedom (count 0 when fewer than two cells are left).
+LevelSpread Segment_spread(const std::vector<double>& net, const std::vector<double>& laser, double cut);
 
 // Weighted least-squares line variance = a + (gain / 2) * level through the points
 // (weights count / variance^2). With `imposed_gain` a number, only `a` is fitted.
