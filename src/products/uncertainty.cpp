@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
+#include <utility>
 
 #include "driver/settings.h"
 #include "input/laserpath.h"
@@ -130,19 +132,54 @@ double Cached_median_factor(const std::vector<int32_t>& multiplicities)
     return factor;
 }
 
-// Variance of the median of a window of net signals taken by processed-row index
-// with multiplicities, and the covariance with each of them (linear influence).
-double Window_variance(const std::map<int64_t, int32_t>& window, const std::vector<double>& variance)
+// A window of net signals by processed-row index, each with its multiplicity.
+using Window = std::map<int64_t, int32_t>;
+
+// The median of a window: its variance, and the ratio of the exact factor to the
+// large-sample one, (pi / 2) sum k^2 / K^2, for covariances with other windows.
+struct WindowMedian {
+    double variance;
+    double exactness;
+    int64_t entries;
+};
+
+WindowMedian Window_median(const Window& window, const std::vector<double>& variance)
 {
     std::vector<int32_t> multiplicities;
     double sum = 0.0;
-    int64_t entries = 0;
+    int64_t entries = 0, squares = 0;
     for (const auto& [k, count] : window) {
         multiplicities.push_back(count);
         sum += count * variance[size_t(k)];
         entries += count;
+        squares += int64_t{count} * count;
     }
-    return Cached_median_factor(multiplicities) * sum / double(entries);
+    const double K = double(entries);
+    const double factor = Cached_median_factor(multiplicities);
+    return {factor * sum / K, factor / (pi / 2.0 * double(squares) / (K * K)), entries};
+}
+
+// Covariance of the medians of two windows: their correlation for independent unit
+// normal values (Median_correlation) times the two medians' sigmas.
+double Window_covariance(const Window& a, const WindowMedian& a_median, const Window& b,
+                         const WindowMedian& b_median)
+{
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    bool overlap = false;
+    for (const auto& [k, count] : a) {
+        const auto other = b.find(k);
+        rows.emplace_back(count, other == b.end() ? 0 : other->second);
+        overlap = overlap || other != b.end();
+    }
+    if (!overlap) return 0.0;
+    for (const auto& [k, count] : b) {
+        if (a.find(k) == a.end()) rows.emplace_back(0, count);
+    }
+    static std::map<std::vector<std::pair<int32_t, int32_t>>, double> known;
+    std::sort(rows.begin(), rows.end());
+    auto found = known.find(rows);
+    if (found == known.end()) found = known.emplace(rows, Median_correlation(rows)).first;
+    return found->second * std::sqrt(a_median.variance * b_median.variance);
 }
 
 // Variance of the net signal of processed row y with the beam at x_P; fills the
@@ -287,6 +324,42 @@ double Median_variance_factor(const std::vector<int32_t>& multiplicities)
     return square - mean * mean;
 }
 
+double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multiplicities)
+{
+    // A fixed stream of draws, so that every run gives the same sigmas.
+    std::mt19937_64 random(20261209);
+    const auto uniform = [&random] { return (double(random() >> 11) + 0.5) * 0x1.0p-53; };
+    const int draws = 20000;
+    std::vector<double> values(multiplicities.size()), first, second;
+    double sum_a = 0.0, sum_b = 0.0, sum_aa = 0.0, sum_bb = 0.0, sum_ab = 0.0;
+    for (int d = 0; d < draws; ++d) {
+        for (size_t i = 0; i < values.size(); i += 2) {
+            const double radius = std::sqrt(-2.0 * std::log(uniform()));
+            const double angle = 2.0 * pi * uniform();
+            values[i] = radius * std::cos(angle);
+            if (i + 1 < values.size()) values[i + 1] = radius * std::sin(angle);
+        }
+        first.clear();
+        second.clear();
+        for (size_t i = 0; i < values.size(); ++i) {
+            first.insert(first.end(), size_t(multiplicities[i].first), values[i]);
+            second.insert(second.end(), size_t(multiplicities[i].second), values[i]);
+        }
+        if (first.empty() || second.empty()) return 0.0;
+        const double a = Median_in_place(first), b = Median_in_place(second);
+        sum_a += a;
+        sum_b += b;
+        sum_aa += a * a;
+        sum_bb += b * b;
+        sum_ab += a * b;
+    }
+    const double n = draws;
+    const double covariance = sum_ab / n - (sum_a / n) * (sum_b / n);
+    const double variance_a = sum_aa / n - (sum_a / n) * (sum_a / n);
+    const double variance_b = sum_bb / n - (sum_b / n) * (sum_b / n);
+    return covariance / std::sqrt(variance_a * variance_b);
+}
+
 LevelSpread Segment_spread(const std::vector<double>& net, const std::vector<double>& laser, double cut)
 {
     LevelSpread spread{0.0, 0.0, 0};
@@ -414,11 +487,12 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
     }
 
     // The coefficient's window, rows clamped to the processed ones.
-    std::map<int64_t, int32_t> window;
+    Window window;
     const int64_t k0 = Processed_index(int64_t{row90} - median);
     for (int64_t k = k0; k <= k0 + median; ++k) ++window[std::clamp<int64_t>(k, 0, n - 1)];
     const double C = coefficient;
-    const double C_variance = Window_variance(window, variance);
+    const WindowMedian C_median = Window_median(window, variance);
+    const double C_variance = C_median.variance;
 
     int64_t weak = 0;
     for (int64_t k = 0; k < n; ++k) {
@@ -427,18 +501,24 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
         const auto in_window = window.find(k);
         const double covariance = in_window == window.end() ? 0.0
                                   : in_window->second * variance[size_t(k)] / double(median + 1);
-        row.sigma_signal = std::sqrt(variance[size_t(k)] / (C * C) +
-                                     net * net * C_variance / (C * C * C * C) -
-                                     2.0 * net * covariance / (C * C * C));
+        // Zero for a row that is the coefficient itself (a window held at one row).
+        row.sigma_signal = std::sqrt(std::max(variance[size_t(k)] / (C * C) +
+                                                  net * net * C_variance / (C * C * C * C) -
+                                                  2.0 * net * covariance / (C * C * C),
+                                              0.0));
         if (median > 0) {
-            std::map<int64_t, int32_t> running;
+            Window running;
             const int64_t j0 = Processed_index(int64_t{row.y} - median);
             for (int64_t j = std::max<int64_t>(j0, 0); j <= std::min<int64_t>(j0 + median, n - 1); ++j) {
                 running[j] = 1;
             }
             const double M = Running_median(row.y);
-            row.sigma_median = std::sqrt(Window_variance(running, variance) / (C * C) +
-                                         M * M * C_variance / (C * C * C * C));
+            const WindowMedian M_median = Window_median(running, variance);
+            const double covariance = Window_covariance(running, M_median, window, C_median);
+            row.sigma_median = std::sqrt(std::max(M_median.variance / (C * C) +
+                                                      M * M * C_variance / (C * C * C * C) -
+                                                      2.0 * M * covariance / (C * C * C),
+                                                  0.0));
         } else {
             row.sigma_median = row.sigma_signal;
         }
