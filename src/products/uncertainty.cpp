@@ -1,6 +1,7 @@
 #include "products/uncertainty.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <map>
 #include <random>
@@ -14,6 +15,7 @@
 #include "model/levels.h"
 #include "products/beam_signal.h"
 #include "products/data_table.h"
+#include "products/output_file.h"
 
 std::vector<RowUncertainty> row_uncertainty;
 double frame_gain = not_given;
@@ -532,4 +534,25 @@ const char* Flags_text(const RowUncertainty& row)
     static const char* const texts[8] = {"-",    "sat",      "weak",      "sat,weak",
                                          "edge", "sat,edge", "weak,edge", "sat,weak,edge"};
     return texts[(row.sat ? 1 : 0) + (row.weak ? 2 : 0) + (row.edge ? 4 : 0)];
+}
+
+bool Write_row_profile(const std::string& name, const std::vector<TableRow>& rows)
+{
+    ProductFile product;
+    if (!Open_product(name, product)) return false;
+    std::fprintf(product.stream,
+                 "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
+                 "s.angle(deg)\tsignal(arb.u.)\tmedian(arb.u.)\tmedian*sin(s.angle)(arb.u.)\t"
+                 "net(DN)\tsigma.net(DN)\tsigma.signal(arb.u.)\tsigma.median(arb.u.)\t"
+                 "background(DN)\tsigma.background(DN)\tflags\n");
+    for (size_t k = 0; k < rows.size() && k < row_uncertainty.size(); ++k) {
+        const TableRow& row = rows[k];
+        const RowUncertainty& u = row_uncertainty[k];
+        std::fprintf(product.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%g\t%s\n",
+                     row.x, row.y, double{row.r}, double{row.theta}, double{row.height},
+                     double{row.distance}, double{row.alpha}, double{row.signal}, double{row.median},
+                     double{row.median_sin}, double{u.net}, u.sigma_net, u.sigma_signal, u.sigma_median,
+                     double{u.background}, u.sigma_background, Flags_text(u));
+    }
+    return Finish_product(product);
 }

@@ -48,8 +48,11 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "products/data_table.h"
 
 struct RowUncertainty {
     int32_t x;                 // the beam's column on the row
@@ -115,6 +118,11 @@ std::vector<LevelSpread> Photon_transfer_points();
 // `saturation` (a sample level) override the frame's own when they are numbers.
 void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain = not_given,
                            double saturation = not_given);
+
+// Writes the data table's lines `rows` (those of the processed rows, in order), each
+// followed by its uncertainties and flags, to `name` with a header line; replaced
+// only once complete. False when it can't be written.
+bool Write_row_profile(const std::string& name, const std::vector<TableRow>& rows);
 
 // The flags of a row as the table writes them: "sat,weak,edge" or some of them, "-"
 // for none.
