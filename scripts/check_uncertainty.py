@@ -21,7 +21,7 @@ import sys
 
 import numpy as np
 
-SETUPS = [(1.0, 6.0), (3.0, 6.0), (3.0, 120.0)]
+SETUPS = [(1.0, 6.0), (3.0, 6.0), (1.0, 20.0), (3.0, 120.0)]
 
 def run_frame(build, folder, seed, gain, read_noise, dark):
     options = ["--seed", str(seed), "--gain", str(gain), "--read-noise", str(read_noise)]
