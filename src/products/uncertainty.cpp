@@ -31,6 +31,7 @@ constexpr double mad_to_sigma = 1.4826;
 constexpr double clip_sigmas = 5.0;   // cells beyond are outliers (hot pixels, stars)
 constexpr int32_t exact_median_limit = 64;   // values; beyond, the large-sample form
 constexpr int32_t exact_entries_limit = 4096;
+constexpr int32_t drawn_correlation_limit = 32;   // rows of two windows; beyond, linear influences
 
 // A colour cell met on a row: what its band and side columns make of it.
 struct RowCell {
@@ -162,7 +163,7 @@ WindowMedian Window_median(const Window& window, const std::vector<double>& vari
 }
 
 // Covariance of the medians of two windows: their correlation for independent unit
-// normal values (Median_correlation) times the two medians' sigmas.
+// normal values (Median_correlation, up to 32 rows) times the two medians' sigmas.
 double Window_covariance(const Window& a, const WindowMedian& a_median, const Window& b,
                          const WindowMedian& b_median)
 {
@@ -176,6 +177,21 @@ double Window_covariance(const Window& a, const WindowMedian& a_median, const Wi
     if (!overlap) return 0.0;
     for (const auto& [k, count] : b) {
         if (a.find(k) == a.end()) rows.emplace_back(0, count);
+    }
+    if (rows.size() > size_t(drawn_correlation_limit)) {
+        // Wide windows: the correlation of the medians' linear influences,
+        // sum k_a k_b / sqrt(sum k_a^2 sum k_b^2).
+        double shared = 0.0;
+        int64_t K_a = 0, K_b = 0, squares_a = 0, squares_b = 0;
+        for (const auto& [k_a, k_b] : rows) {
+            shared += double(k_a) * k_b;
+            K_a += k_a;
+            K_b += k_b;
+            squares_a += int64_t{k_a} * k_a;
+            squares_b += int64_t{k_b} * k_b;
+        }
+        return std::min(shared / std::sqrt(double(squares_a) * double(squares_b)), 1.0) *
+               std::sqrt(a_median.variance * b_median.variance);
     }
     static std::map<std::vector<std::pair<int32_t, int32_t>>, double> known;
     std::sort(rows.begin(), rows.end());
@@ -331,7 +347,7 @@ double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multip
     // A fixed stream of draws, so that every run gives the same sigmas.
     std::mt19937_64 random(20261209);
     const auto uniform = [&random] { return (double(random() >> 11) + 0.5) * 0x1.0p-53; };
-    const int draws = 20000;
+    const int draws = 5000;
     std::vector<double> values(multiplicities.size()), first, second;
     double sum_a = 0.0, sum_b = 0.0, sum_aa = 0.0, sum_bb = 0.0, sum_ab = 0.0;
     for (int d = 0; d < draws; ++d) {

@@ -39,7 +39,8 @@
 //         var(s) = var(net) / C^2 + net^2 var(C) / C^4 - 2 net cov(net, C) / C^3,
 //     and the normalised running median M / C likewise, with cov(M, C) of the two
 //     overlapping windows: their medians' correlation for independent unit normal
-//     rows (drawn once per arrangement of the windows) times sigma(M) sigma(C).
+//     rows (drawn once per arrangement of the windows; beyond 32 rows that of
+//     their linear influences) times sigma(M) sigma(C).
 //  7. Flags: `sat` when a green sample of a band cell is at the clip level (the
 //     frame's highest level when several pixels share it, or the one imposed),
 //     `weak` when net < 3 sigma(net), `edge` when a band pixel lies outside the image
@@ -94,7 +95,7 @@ double Median_variance_factor(const std::vector<int32_t>& multiplicities);
 // Correlation of the medians (elements at index size / 2 once sorted) of two lists
 // that share values: independent unit normal values, value i entered
 // multiplicities[i].first times in the first list and .second times in the second.
-// From 20000 draws of a fixed stream (the same figure in every run).
+// From 5000 draws of a fixed stream (the same figure in every run).
 double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multiplicities);
 
 // Spread of a run of neighbouring cells from their net green levels and laser green
