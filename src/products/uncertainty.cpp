@@ -347,7 +347,7 @@ double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multip
     // A fixed stream of draws, so that every run gives the same sigmas.
     std::mt19937_64 random(20261209);
     const auto uniform = [&random] { return (double(random() >> 11) + 0.5) * 0x1.0p-53; };
-    const int draws = 5000;
+    const int draws = 2000;
     std::vector<double> values(multiplicities.size()), first, second;
     double sum_a = 0.0, sum_b = 0.0, sum_aa = 0.0, sum_bb = 0.0, sum_ab = 0.0;
     for (int d = 0; d < draws; ++d) {

@@ -95,7 +95,7 @@ double Median_variance_factor(const std::vector<int32_t>& multiplicities);
 // Correlation of the medians (elements at index size / 2 once sorted) of two lists
 // that share values: independent unit normal values, value i entered
 // multiplicities[i].first times in the first list and .second times in the second.
-// From 5000 draws of a fixed stream (the same figure in every run).
+// From 2000 draws of a fixed stream (the same figure in every run).
 double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multiplicities);
 
 // Spread of a run of neighbouring cells from their net green levels and laser green
