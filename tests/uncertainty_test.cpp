@@ -189,12 +189,13 @@ TEST_F(NoisyFrame, PredictedSigmasMatchTheSpreadOfTheMeasurementsOverDraws)
         ASSERT_EQ(row_uncertainty.size(), 11u);
         gains.push_back(frame_gain);
         std::vector<double> n, b, s, m;
+        const std::vector<float> medians = Running_medians();
         for (size_t k = 0; k < 11; ++k) {
             const RowUncertainty& row = row_uncertainty[k];
             n.push_back(row.net);
             b.push_back(row.background);
             s.push_back(row.net / double{C});
-            m.push_back(Running_median(row.y) / double{C});
+            m.push_back(medians[k] / double{C});
             predicted_net[k] += row.sigma_net * row.sigma_net / draws;
             predicted_background[k] += row.sigma_background * row.sigma_background / draws;
             predicted_signal[k] += row.sigma_signal * row.sigma_signal / draws;

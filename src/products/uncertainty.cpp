@@ -512,6 +512,7 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
     const WindowMedian C_median = Window_median(window, variance);
     const double C_variance = C_median.variance;
 
+    const std::vector<float> running_medians = median > 0 ? Running_medians() : std::vector<float>();
     int64_t weak = 0;
     for (int64_t k = 0; k < n; ++k) {
         RowUncertainty& row = row_uncertainty[size_t(k)];
@@ -530,7 +531,7 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
             for (int64_t j = std::max<int64_t>(j0, 0); j <= std::min<int64_t>(j0 + median, n - 1); ++j) {
                 running[j] = 1;
             }
-            const double M = Running_median(row.y);
+            const double M = running_medians[size_t(k)];
             const WindowMedian M_median = Window_median(running, variance);
             const double covariance = Window_covariance(running, M_median, window, C_median);
             row.sigma_median = std::sqrt(std::max(M_median.variance / (C * C) +
