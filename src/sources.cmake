@@ -17,6 +17,7 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/products/corrected_pgm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/products/beam_signal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/products/data_table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/products/uncertainty.cpp
 )
 set(tavrolin_main_source ${CMAKE_CURRENT_LIST_DIR}/driver/tavrolin_CanonEOS6MarkII_fish_eye.cpp)
 set(tavrolin_include_dir ${CMAKE_CURRENT_LIST_DIR})

@@ -211,10 +211,14 @@ def night(night_exe, tavrolin, scene_tool):
         # night_profile.tsv from the frames' tables.
         profile = open(os.path.join(out, "night_profile.tsv")).read().splitlines()
         check(profile[0] == "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
-                            "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tmedian(arb.u.)", "profile header")
+                            "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
+                            "median(arb.u.)", "profile header")
+        # The frames' own sigmas of the signal, from their profile.tsv.
+        sigmas = [table(os.path.join(out, frame, "profile.tsv"))
+                  for frame in ("scene_laser", "scene_laser_2", "scene_laser_3")]
         rows = [line.split("\t") for line in profile[1:]]
         check(len(rows) == len(tables[0]) > 1000, "one profile line per processed row")
-        worst = 0.0
+        worst = worst_predicted = worst_chi2 = 0.0
         for k, row in enumerate(rows):
             if row[:7] != tables[0][k][:7]:
                 check(False, "row %d: geometry columns as the table's: %r" % (k, row[:7]))
@@ -222,12 +226,19 @@ def night(night_exe, tavrolin, scene_tool):
             mean = sum(signals) / 3
             sem = math.sqrt(sum((s - mean) ** 2 for s in signals) / 2) / math.sqrt(3)
             median_text = sorted(((float(t[k][7]), t[k][7]) for t in tables))[1][1]
-            if row[7] != "3" or row[10] != median_text:
+            if row[7] != "3" or row[12] != median_text:
                 check(False, "row %d: frames and median: %r against %r" % (k, row[7:], median_text))
             # The tables print 6 digits: allow for their rounding.
             scale = max(abs(s) for s in signals)
             worst = max(worst, abs(float(row[8]) - mean) / scale, abs(float(row[9]) - sem) / scale)
+            sigma = [float(f[k][12]) for f in sigmas]
+            predicted = math.sqrt(sum(x * x for x in sigma)) / 3
+            chi2 = sum(((s - mean) / x) ** 2 for s, x in zip(signals, sigma)) / 2
+            worst_predicted = max(worst_predicted, abs(float(row[10]) / predicted - 1))
+            worst_chi2 = max(worst_chi2, abs(float(row[11]) - chi2) / max(chi2, 1.0))
         check(worst < 2e-5, "mean and sem as the tables give them (worst relative difference %g)" % worst)
+        check(worst_predicted < 1e-4 and worst_chi2 < 1e-3,
+              "predicted sem and chi2 as the frames' sigmas give them (worst %g, %g)" % (worst_predicted, worst_chi2))
 
         # night.json: statuses, checksums as sha256sum gives them, frame values.
         check([f["status"] for f in record["frames"]] == ["measured", "measured", "failed", "measured"], "statuses")

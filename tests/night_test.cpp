@@ -162,6 +162,32 @@ TEST(NightProfile, MeanStandardErrorAndMedianPerRowOverTheMeasuredFrames)
     EXPECT_EQ(profile[1].median, 4.0f);
 }
 
+TEST(NightProfile, PredictedStandardErrorAndChiSquareFromTheFramesSigmas)
+{
+    std::vector<FrameRecord> frames = {Measured({1.0f, 5.0f}), Measured({3.0f, 5.0f}),
+                                       Measured({2.0f, 8.0f})};
+    frames[0].sigma_signal = {1.0, 1.0};
+    frames[1].sigma_signal = {1.0, 2.0};
+    frames[2].sigma_signal = {2.0, 3.0};
+    std::vector<ProfileRow> profile = Combine_profile(frames);
+    ASSERT_EQ(profile.size(), 2u);
+    // Row 10: 1 3 2 with sigmas 1 1 2 -> mean 2, sqrt(1 + 1 + 4) / 3,
+    // chi2 (1 + 1 + 0) / 2.
+    EXPECT_DOUBLE_EQ(profile[0].sem_predicted, std::sqrt(6.0) / 3.0);
+    EXPECT_DOUBLE_EQ(profile[0].chi2, 1.0);
+    // Row 12: 5 5 8 with sigmas 1 2 3 -> mean 6, chi2 (1 + 1/4 + 4/9) / 2.
+    EXPECT_DOUBLE_EQ(profile[1].sem_predicted, std::sqrt(14.0) / 3.0);
+    EXPECT_DOUBLE_EQ(profile[1].chi2, (1.0 + 0.25 + 4.0 / 9.0) / 2.0);
+
+    frames[1].sigma_signal.pop_back();   // a frame without the row's sigma
+    profile = Combine_profile(frames);
+    EXPECT_TRUE(std::isnan(profile[1].sem_predicted));
+    EXPECT_FALSE(std::isnan(profile[0].sem_predicted));
+    profile = Combine_profile({frames[0]});
+    EXPECT_DOUBLE_EQ(profile[0].sem_predicted, 1.0);
+    EXPECT_TRUE(std::isnan(profile[0].chi2));
+}
+
 TEST(NightProfile, OneFrameHasNoStandardErrorAndAMissingRowIsNotCounted)
 {
     std::vector<ProfileRow> profile = Combine_profile({Measured({2.5f, 3.0f})});
@@ -188,8 +214,9 @@ TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
     ASSERT_TRUE(Write_night_profile(name, Combine_profile({Measured({1.0f}), Measured({2.0f})})));
     EXPECT_EQ(scene::Read_file(name),
               "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
-              "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tmedian(arb.u.)\n"
-              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\t2\n");
+              "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
+              "median(arb.u.)\n"
+              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\n");   // frames without sigmas
     EXPECT_FALSE(Write_night_profile(folder, {}));   // a folder of that name
     scene::Remove_folder(folder);
 }
@@ -229,6 +256,29 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     EXPECT_TRUE(std::isinf(back.rows[1].signal) && back.rows[1].signal > 0);
     EXPECT_TRUE(std::isinf(back.rows[1].r) && back.rows[1].r < 0);
     EXPECT_TRUE(std::isnan(back.rows[1].median));
+
+    EXPECT_FALSE(back.has_uncertainty);
+
+    // The uncertainties: gain (none when the frame gave none), beam found, and the
+    // rows' sigmas with the rows only.
+    record.has_uncertainty = true;
+    record.gain = std::nan("");
+    record.beam_found = false;
+    record.sigma_signal = {0.25, 0.5};
+    const nlohmann::json with_rows = Frame_to_json(record, true);
+    EXPECT_TRUE(with_rows.at("gain").is_null());
+    EXPECT_EQ(with_rows.at("beam_found"), false);
+    const FrameRecord again = Frame_from_json(nlohmann::json::parse(with_rows.dump()));
+    EXPECT_TRUE(again.has_uncertainty);
+    EXPECT_TRUE(std::isnan(again.gain));
+    EXPECT_FALSE(again.beam_found);
+    EXPECT_EQ(again.sigma_signal, record.sigma_signal);
+    record.gain = 2.75;
+    record.gain_estimated = false;
+    const nlohmann::json without_rows = Frame_to_json(record, false);
+    EXPECT_EQ(without_rows.at("gain"), 2.75);
+    EXPECT_EQ(without_rows.at("gain_estimated"), false);
+    EXPECT_FALSE(without_rows.contains("sigma_signal"));
 
     // night.json's form: no rows, and a failed frame keeps its code and reason.
     FrameRecord failed;

@@ -67,7 +67,7 @@ double Green_variance(const SceneSettings& scene, int32_t x, int32_t y)
 {
     const double read = scene.read_noise * scene.read_noise;
     const double light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y);
-    return read + light + (scene.dark_frame ? read : 0.0);
+    return read + scene.gain * light + (scene.dark_frame ? read : 0.0);
 }
 
 // Expected beam share and noise variance of the tool's band sum on processed row y:
@@ -278,7 +278,7 @@ uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, i
     double light = 0.0;
     if (laser) light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y);
     const double level = scene.black_level[Channel(x, y)] + light +
-                         std::sqrt(read * read + light) * Next_normal(prng);
+                         std::sqrt(read * read + scene.gain * light) * Next_normal(prng);
     return static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, 65535.0));
 }
 

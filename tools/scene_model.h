@@ -3,7 +3,7 @@
 //
 // Forward model, for every sensor pixel (x, y) of the RGGB mosaic:
 //   expected = black(channel) + (sky(x, y) + beam(x, y)) * Sensitivity(R2thetadeg(r))
-//   sample   = expected + normal noise of variance read_noise^2 + (expected - black),
+//   sample   = expected + normal noise of variance read_noise^2 + gain * (expected - black),
 //              rounded to the nearest integer and kept within 0 .. 65535
 // where r is the pixel's distance from the image centre. The sky is a smooth glow that
 // brightens towards the horizon and tilts from left to right, inside the image circle
@@ -41,9 +41,11 @@ struct SceneSettings {
     int32_t top_x = 3074, top_y = 346;
     int32_t laser_x = 3409, laser_y = 4176;
 
-    // Sensor, in digital numbers (one electron per number for the shot noise).
+    // Sensor, in digital numbers (DN). A pixel whose light is L DN above black has a
+    // shot-noise variance of gain * L DN^2 (gain in DN per electron).
     double black_level[3] = {2047.0, 2048.0, 2049.0};   // red, green, blue
-    double read_noise = 6.0;
+    double read_noise = 6.0;   // DN, in both pictures
+    double gain = 1.0;         // DN per electron
 
     // Sky glow at the centre of the image circle, before the lens fall-off.
     double sky_level = 250.0;

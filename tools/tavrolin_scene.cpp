@@ -44,6 +44,17 @@ bool Decimal(const char* text, double above, double below, float& number)
     return true;
 }
 
+// Finite decimal number in `text`, above 0 (or 0 too when `zero` is allowed).
+bool Positive(const char* text, bool zero, double& number)
+{
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(parsed)) return false;
+    if (parsed < 0.0 || (!zero && parsed == 0.0)) return false;
+    number = parsed;
+    return true;
+}
+
 constexpr int32_t int_max = std::numeric_limits<int32_t>::max();
 
 // How many laser and dark pictures of the same scene to write, each with noise of
@@ -77,6 +88,10 @@ const Option options[] = {
      [](SceneSettings&, const char* a) { return Whole(a, 1, 100000, frames); }},
     {"--darks", "D", "write D dark pictures likewise (scene_dark.pgm, scene_dark_2.pgm, ...; default 1, 0 is --no-dark)",
      [](SceneSettings&, const char* a) { return Whole(a, 0, 100000, darks); }},
+    {"--gain", "G", "sensor gain in DN per electron: shot-noise variance G x level (default 1)",
+     [](SceneSettings& s, const char* a) { return Positive(a, false, s.gain); }},
+    {"--read-noise", "R", "read noise of every pixel in DN, both pictures (default 6)",
+     [](SceneSettings& s, const char* a) { return Positive(a, true, s.read_noise); }},
     {"--centre", "X,Y", "centre of the fish-eye image circle in pixels (default 3231,2139)",
      [](SceneSettings& s, const char* a) {
          const char* comma = std::strchr(a, ',');

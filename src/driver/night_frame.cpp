@@ -15,6 +15,7 @@
 #include "products/corrected_pgm.h"
 #include "products/data_table.h"
 #include "products/output_file.h"
+#include "products/uncertainty.h"
 
 namespace {
 
@@ -63,6 +64,17 @@ int Run_stages(const NightFrame& frame, FrameRecord& record)
         complete = false;
     }
     if (!data.rows.empty()) {   // computed (the path gives at least one processed row)
+        // The rows' uncertainties: nothing of them goes to the console.
+        Measure_uncertainties(data.coefficient, data.row90, frame.gain, frame.saturation);
+        record.has_uncertainty = true;
+        record.gain = frame_gain;
+        record.gain_estimated = frame_gain_estimated;
+        record.beam_found = beam_found;
+        for (const RowUncertainty& row : row_uncertainty) record.sigma_signal.push_back(row.sigma_signal);
+        if (!Write_row_profile(Product_path(row_profile_name), data.rows)) {
+            stage_failure = "Can't write '" + Product_path(row_profile_name) + "'";
+            complete = false;
+        }
         record.has_signal = true;
         record.row90 = data.row90;
         record.x90 = Getpathx(data.row90);

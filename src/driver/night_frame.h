@@ -5,6 +5,7 @@
 // state.
 #pragma once
 
+#include <limits>
 #include <string>
 
 #include "products/night_record.h"
@@ -15,6 +16,8 @@ struct NightFrame {
     std::string dark;      // the dark picture to use, or NODARK
     std::string folder;    // the product folder
     bool pictures = true;  // write the corrected picture
+    double gain = std::numeric_limits<double>::quiet_NaN();        // imposed, DN per electron
+    double saturation = std::numeric_limits<double>::quiet_NaN();  // imposed clip level
 };
 
 // The frame's name: its file name without folders and without the last extension.
@@ -22,6 +25,7 @@ std::string Frame_name(const std::string& file);
 
 // Measures the frame; `preamble` is the console text of the run's first stages (the
 // banner, the configuration and the path), with which the frame's console begins.
-// Writes the products and 'console.txt' into the frame's folder and returns the
-// frame's record (with its table lines).
+// Writes the products, 'profile.tsv' (the table's rows with their uncertainties)
+// and 'console.txt' into the frame's folder and returns the frame's record (with its
+// table lines and their sigmas).
 FrameRecord Measure_frame(const NightFrame& frame, const std::string& preamble);

@@ -35,3 +35,5 @@ constexpr const char* no_dark_name = "NODARK";
 // The products.
 constexpr const char* corrected_picture_name = "linearlyscaledG.PGM";
 constexpr const char* data_table_name = "tavrolin_data.txt";
+// tavrolin-night, per frame: the data table's rows with their uncertainties and flags.
+constexpr const char* row_profile_name = "profile.tsv";

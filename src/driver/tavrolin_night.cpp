@@ -21,6 +21,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
@@ -58,12 +59,14 @@ struct NightOptions {
     std::string out = ".";
     unsigned jobs = 0;
     bool no_pictures = false;
+    double gain = std::numeric_limits<double>::quiet_NaN();
+    double saturation = std::numeric_limits<double>::quiet_NaN();
     std::vector<std::string> frames;
 };
 
 const char* const usage_line =
     "Usage: tavrolin-night [--config FILE] [--path FILE] [--dark DARK]... [--out DIR] "
-    "[--jobs N] [--no-pictures] FRAME...";
+    "[--jobs N] [--no-pictures] [--gain G] [--saturation L] FRAME...";
 
 int Usage_error(const std::string& message)
 {
@@ -131,6 +134,9 @@ std::string Frame_line(const FrameRecord& record)
     if (record.measured) {
         line << record.name << ": measured, scaling coefficient " << record.coefficient
              << " at row " << record.row90;
+        if (record.has_uncertainty && !record.beam_found) {
+            line << "\n" << record.name << ": no beam found along the path";
+        }
     } else {
         line << record.name << ": failed (code " << record.code << "): "
              << (record.message.empty() ? "no reason given" : record.message) << ", skipped";
@@ -260,6 +266,14 @@ int Parse_command_line(int argc, char** argv, NightOptions& options)
     app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")
         ->check(CLI::Range(1u, 4096u));
     app.add_flag("--no-pictures", options.no_pictures, "write no linearlyscaledG.PGM per frame");
+    app.add_option("--gain", options.gain,
+                   "sensor gain in DN per electron for the shot noise of every frame "
+                   "(default: each frame's own photon-transfer estimate)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--saturation", options.saturation,
+                   "sample level at which a pixel is clipped (default: each frame's highest "
+                   "level when several pixels share it)")
+        ->check(CLI::PositiveNumber);
     app.add_option("FRAME", options.frames, "laser pictures (16-bit PGM), in the night's order")
         ->required();
     try {
@@ -315,6 +329,8 @@ int main(int argc, char** argv)
         }
         frame.folder = options.out + "/" + frame.name;
         frame.pictures = !options.no_pictures;
+        frame.gain = options.gain;
+        frame.saturation = options.saturation;
         frames.push_back(frame);
     }
     std::vector<std::string> darks;

@@ -28,6 +28,11 @@ float Radius(int32_t x, int32_t y)
 
 }  // namespace
 
+float Pixel_radius(int32_t x, int32_t y)
+{
+    return Radius(x, y);
+}
+
 int32_t First_processed_row()
 {
     return laserpath.front().y;

@@ -23,6 +23,10 @@ int64_t Processed_index(int64_t v);
 // Returns 0, or prints why not and returns the exit code 5 (reason in `stage_failure`).
 int Check_beam_bands();
 
+// Distance of pixel (x, y) from the image centre, as the beam level takes it: the
+// two offsets as floats, the root formed in double and rounded once.
+float Pixel_radius(int32_t x, int32_t y);
+
 // Beam level of pixel (x, y): net green level (laser less dark) divided by the lens
 // sensitivity at the pixel's own distance from the image centre, in double.
 double Beam_level(int32_t x, int32_t y);

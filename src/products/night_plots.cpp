@@ -82,6 +82,24 @@ std::string Map_data(const std::vector<FrameRecord>& frames, double& low, double
     return data.str();
 }
 
+// The band mean - sem ... mean + sem against height as one closed outline: the lower
+// edge up the rows, the upper edge back down (rows without a standard error are left
+// out).
+std::string Height_band_data(const std::vector<ProfileRow>& profile)
+{
+    std::ostringstream data;
+    data.precision(9);
+    std::vector<const ProfileRow*> rows;
+    for (const ProfileRow& row : profile) {
+        if (std::isfinite(row.sem) && std::isfinite(row.mean) && std::isfinite(row.height)) rows.push_back(&row);
+    }
+    for (const ProfileRow* row : rows) data << row->mean - row->sem << '\t' << row->height << '\n';
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        data << (*row)->mean + (*row)->sem << '\t' << (*row)->height << '\n';
+    }
+    return data.str();
+}
+
 }  // namespace
 
 bool Gnuplot_available()
@@ -101,11 +119,16 @@ std::string Draw_night_plots(const std::string& folder, const std::vector<FrameR
                              const std::string& profile_file)
 {
     const std::string map_data = folder + "/.night_map.dat";
+    const std::string band_data = folder + "/.night_band.dat";
     const std::string script = folder + "/.night_plots.gp";
     const std::string map_png = folder + "/night_map.png";
     const std::string profile_png = folder + "/night_profile.png";
     double low = 0.0, high = 1.0;
     if (!Write_text(map_data, Map_data(frames, low, high))) return "can't write " + map_data;
+    if (!Write_text(band_data, Height_band_data(profile))) {
+        std::remove(map_data.c_str());
+        return "can't write " + band_data;
+    }
 
     std::ostringstream gp;
     gp.precision(9);
@@ -134,24 +157,34 @@ std::string Draw_night_plots(const std::string& folder, const std::vector<FrameR
 
     gp << "set output " << Quoted(profile_png + ".tmp") << "\n"
        << "set datafile separator '\\t'\nunset xtics\nset xtics\nunset xrange\nunset yrange\n"
-       << "set multiplot layout 1,2 title 'Mean normalised signal of the night with its standard error'\n"
+       << "set multiplot layout 1,2 title 'Mean normalised signal of the night: its standard error "
+          "(band) and the one predicted from the sigmas of the frames (dashed)'\n"
        << "set title 'against scattering angle'\nset xlabel 'scattering angle (deg)'\n"
        << "set ylabel 'mean normalised signal (arb.u.)'\nset grid\n";
     if (!profile.empty()) {
         const bool several = std::any_of(profile.begin(), profile.end(),
                                          [](const ProfileRow& row) { return row.frames > 1; });
-        // Error bars, and the mean as a line over them: the rows lie too close for
-        // single points to show.
-        const std::string bars = several ? ":10 with yerrorbars" : " with points";
-        const std::string xbars = several ? ":10 with xerrorbars" : " with points";
-        const std::string points = " pt 7 ps 0.4 lw 1 lc rgb '#7f9fd0' notitle";
+        // The band of the standard error, the predicted one's edges dashed, and the
+        // mean as a line: the rows lie too close for error bars to show.
+        const std::string fill = " fs transparent solid 0.35 noborder lc rgb '#7f9fd0' notitle";
+        const std::string dashed = " with lines dt 2 lw 1 lc rgb '#c0392b' notitle";
         const std::string line = " with lines lw 1.5 lc rgb '#1f4e99' notitle\n";
-        gp << "set bars small\n"
-           << "plot " << Quoted(profile_file) << " skip 1 using 7:9" << bars << points << ", '' skip 1 using 7:9"
-           << line << "set title 'against height'\nset xlabel 'mean normalised signal (arb.u.)'\n"
-           << "set ylabel 'height of the scattering point (m)'\n"
-           << "plot " << Quoted(profile_file) << " skip 1 using 9:5" << xbars << points << ", '' skip 1 using 9:5"
-           << line;
+        const std::string file = Quoted(profile_file);
+        gp << "plot ";
+        if (several) {
+            gp << file << " skip 1 using 7:($9-$10):($9+$10) with filledcurves" << fill << ", "
+               << file << " skip 1 using 7:($9-$11)" << dashed << ", " << file
+               << " skip 1 using 7:($9+$11)" << dashed << ", ";
+        }
+        gp << file << " skip 1 using 7:9" << line
+           << "set title 'against height'\nset xlabel 'mean normalised signal (arb.u.)'\n"
+           << "set ylabel 'height of the scattering point (m)'\nplot ";
+        if (several) {
+            gp << Quoted(band_data) << " using 1:2 with filledcurves closed" << fill << ", " << file
+               << " skip 1 using ($9-$11):5" << dashed << ", " << file << " skip 1 using ($9+$11):5"
+               << dashed << ", ";
+        }
+        gp << file << " skip 1 using 9:5" << line;
     } else {
         gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
            << "plot [0:1] [0:1] -1 notitle\nset title 'against height'\n"
@@ -161,11 +194,13 @@ std::string Draw_night_plots(const std::string& folder, const std::vector<FrameR
     gp << "unset multiplot\nunset output\n";
     if (!Write_text(script, gp.str())) {
         std::remove(map_data.c_str());
+        std::remove(band_data.c_str());
         return "can't write " + script;
     }
 
     const bool drawn = Run_gnuplot(script);
     std::remove(map_data.c_str());
+    std::remove(band_data.c_str());
     std::remove(script.c_str());
     std::string failure;
     for (const std::string& png : {map_png, profile_png}) {

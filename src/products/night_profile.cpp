@@ -20,11 +20,17 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames)
     }
     if (first == nullptr) return profile;
 
-    // Each row's signals, in frame order, by the row's y.
+    // Each row's signals and their sigmas, in frame order, by the row's y.
     std::map<int32_t, std::vector<float>> signals;
+    std::map<int32_t, std::vector<double>> sigmas;
     for (const FrameRecord& frame : frames) {
         if (!frame.measured) continue;
-        for (const TableRow& row : frame.rows) signals[row.y].push_back(row.signal);
+        for (size_t k = 0; k < frame.rows.size(); ++k) {
+            signals[frame.rows[k].y].push_back(frame.rows[k].signal);
+            sigmas[frame.rows[k].y].push_back(k < frame.sigma_signal.size()
+                                                  ? frame.sigma_signal[k]
+                                                  : std::numeric_limits<double>::quiet_NaN());
+        }
     }
     for (const TableRow& row : first->rows) {
         std::vector<float>& values = signals[row.y];
@@ -48,6 +54,14 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames)
         } else {
             line.sem = std::numeric_limits<double>::quiet_NaN();
         }
+        double variances = 0.0, chi2 = 0.0;
+        const std::vector<double>& sigma = sigmas[row.y];
+        for (size_t i = 0; i < values.size(); ++i) {
+            variances += sigma[i] * sigma[i];
+            chi2 += (values[i] - line.mean) * (values[i] - line.mean) / (sigma[i] * sigma[i]);
+        }
+        line.sem_predicted = std::sqrt(variances) / n;
+        line.chi2 = values.size() > 1 ? chi2 / (n - 1.0) : std::numeric_limits<double>::quiet_NaN();
         std::sort(values.begin(), values.end());
         line.median = values[values.size() / 2];
         profile.push_back(line);
@@ -61,11 +75,13 @@ bool Write_night_profile(const std::string& name, const std::vector<ProfileRow>&
     if (!Open_product(name, product)) return false;
     std::fprintf(product.stream,
                  "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
-                 "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tmedian(arb.u.)\n");
+                 "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
+                 "median(arb.u.)\n");
     for (const ProfileRow& row : profile) {
-        std::fprintf(product.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%d\t%g\t%g\t%g\n", row.x, row.y,
-                     double{row.r}, double{row.theta}, double{row.height}, double{row.distance},
-                     double{row.alpha}, row.frames, row.mean, row.sem, double{row.median});
+        std::fprintf(product.stream, "%d\t%d\t%g\t%g\t%g\t%g\t%g\t%d\t%g\t%g\t%g\t%g\t%g\n", row.x,
+                     row.y, double{row.r}, double{row.theta}, double{row.height}, double{row.distance},
+                     double{row.alpha}, row.frames, row.mean, row.sem, row.sem_predicted, row.chi2,
+                     double{row.median});
     }
     return Finish_product(product);
 }

@@ -108,6 +108,11 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         frame["x90"] = record.x90;
         frame["coefficient"] = Number(record.coefficient);
     }
+    if (record.has_uncertainty) {
+        frame["gain"] = std::isfinite(record.gain) ? json(record.gain) : json(nullptr);
+        frame["gain_estimated"] = record.gain_estimated;
+        frame["beam_found"] = record.beam_found;
+    }
     if (with_rows) {
         json rows = json::array();
         for (const TableRow& row : record.rows) {
@@ -116,6 +121,9 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
                             Number(row.median), Number(row.median_sin)});
         }
         frame["rows"] = rows;
+        json sigmas = json::array();
+        for (const double sigma : record.sigma_signal) sigmas.push_back(Number(float(sigma)));
+        if (record.has_uncertainty) frame["sigma_signal"] = sigmas;
         frame["seconds"] = record.seconds;
     }
     return frame;
@@ -170,6 +178,16 @@ FrameRecord Frame_from_json(const json& frame)
             row.median_sin = Float_of(line.at(9));
             record.rows.push_back(row);
         }
+    }
+    if (frame.contains("beam_found")) {
+        record.has_uncertainty = true;
+        const json& gain = frame.at("gain");
+        record.gain = gain.is_null() ? std::nan("") : gain.get<double>();
+        record.gain_estimated = frame.at("gain_estimated").get<bool>();
+        record.beam_found = frame.at("beam_found").get<bool>();
+    }
+    if (frame.contains("sigma_signal")) {
+        for (const json& sigma : frame.at("sigma_signal")) record.sigma_signal.push_back(Float_of(sigma));
     }
     if (frame.contains("seconds")) record.seconds = frame.at("seconds").get<double>();
     return record;

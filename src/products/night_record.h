@@ -47,6 +47,12 @@ struct FrameRecord {
     float coefficient = 0.0f;
     std::vector<TableRow> rows;
 
+    bool has_uncertainty = false;   // the rows' uncertainties were measured
+    double gain = 0.0;              // DN per electron (NaN: the frame gave none)
+    bool gain_estimated = true;     // false when imposed by --gain
+    bool beam_found = true;         // false when most rows are weak
+    std::vector<double> sigma_signal;   // per row of `rows`: sigma of the normalised signal
+
     double seconds = 0.0;      // wall time of the frame's measurement (a timing)
 };
 
