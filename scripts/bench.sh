@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Speed and memory of a full-frame run: median wall time and peak resident memory of
-# `tavrolin` on three generated full-frame scenes (a dark frame and a 2-point path,
-# a dark frame and a 2000-point path, no dark frame and a 2-point path).
+# Speed and memory of a full-frame run: median wall time, peak resident memory and
+# peak anonymous memory (RssAnon, sampled) of `tavrolin` on generated full-frame
+# scenes:
+#   path-2       a dark frame and a 2-point path, run after run;
+#   path-2000    a dark frame and a 2000-point path;
+#   no-dark      no dark frame and a 2-point path;
+#   alternating  path-2, each run after a memory- and file-heavy program (it fills
+#                400 MB of memory and writes a picture-sized file, as the next
+#                frame's converter or a plotting job would);
+#   floor        the I/O floor: both pictures of path-2 read to /dev/null and a
+#                file of a picture's size written.
+# The last column gives each case's median against the floor's.
 #
 # Usage: scripts/bench.sh [RUNS]        (RUNS defaults to 7)
 #
@@ -13,7 +22,7 @@
 #                    the end); scenes already there are reused, so that figures of two
 #                    builds can be compared on the same pictures (about 270 MB)
 #
-# Needs: cmake and a C++17 compiler; GNU time as /usr/bin/time (Debian package `time`);
+# Needs: cmake and a C++17 compiler; the build's tools/tavrolin-bench-aid; GNU time as /usr/bin/time (Debian package `time`);
 # and a scene generator, taken in this order:
 #   1. the project's generator, BUILD/tools/tavrolin-scene, once it is built;
 #   2. otherwise make_scene.py from the reference folder beside the project
@@ -45,8 +54,10 @@ else
   cmake --build "$build" -j2 --target tavrolin >/dev/null
   exe=$root/$build/tavrolin
 fi
-# The project's scene generator, where the build has it.
+# The project's scene generator, where the build has it, and the bench's helpers.
 cmake --build "$build" -j2 --target tavrolin-scene >/dev/null 2>&1 || true
+cmake --build "$build" -j2 --target tavrolin-bench-aid >/dev/null
+aid=$root/$build/tools/tavrolin-bench-aid
 
 reference_generator=$root/../shared/reference/make_scene.py
 scene_tool=
@@ -113,25 +124,61 @@ median_of() {
   sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
+# The pictures that the path-2 scene's configuration names.
+read -r laser_picture dark_picture _ <"$scenes/path-2/tavrolinconfig.txt"
+picture_bytes=$(stat -c %s "$scenes/path-2/$laser_picture")
+
+# The command of a case, run in its folder.
+case_command() {
+  case $1 in
+    floor) echo "sh -c 'cat $laser_picture $dark_picture >/dev/null && head -c $picture_bytes /dev/zero >floor.out'" ;;
+    *) echo "$exe" ;;
+  esac
+}
+case_folder() {
+  case $1 in
+    floor | alternating) echo "$scenes/path-2" ;;
+    *) echo "$scenes/$1" ;;
+  esac
+}
+# What runs, untimed, before each timed run of a case.
+before_run() {
+  [ "$1" = alternating ] && "$aid" churn 400 "$2/churn.out" "$picture_bytes"
+  return 0
+}
+
 echo "tavrolin: $exe"
 echo "scenes:   $scenes ($generated, seed 7), $runs runs each"
-printf '%-10s %12s %12s %12s %14s\n' case "median s" "min s" "max s" "peak RSS MB"
-for entry in "${cases[@]}"; do
-  read -r name dark points <<<"$entry"
-  dir=$scenes/$name
+printf '%-12s %10s %10s %10s %12s %13s %9s\n' case "median s" "min s" "max s" "peak RSS MB" \
+  "RssAnon MB" "/ floor"
+floor_median=
+for name in floor path-2 path-2000 no-dark alternating; do
+  dir=$(case_folder "$name")
+  command=$(case_command "$name")
   times=()
   peak_kb=0
   for ((i = 0; i < runs; ++i)); do
+    before_run "$name" "$dir"
     start=$(date +%s%N)
-    (cd "$dir" && /usr/bin/time -v -o time.txt "$exe" </dev/null >stdout.txt)
+    (cd "$dir" && eval "/usr/bin/time -v -o time.txt $command" </dev/null >stdout.txt)
     end=$(date +%s%N)
     times+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')")
     kb=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$dir/time.txt")
     [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
   done
+  # The anonymous memory in one more run, sampled (the sampler costs time of its own).
+  anon=-
+  if [ "$name" != floor ]; then
+    before_run "$name" "$dir"
+    (cd "$dir" && eval "\"$aid\" anon-peak anon.txt $command" </dev/null >stdout.txt)
+    anon=$(awk '{ printf "%.1f", $1 / 1024 }' "$dir/anon.txt")
+  fi
+  rm -f "$dir/floor.out" "$dir/churn.out"
   sorted=$(printf '%s\n' "${times[@]}" | sort -g)
-  printf '%-10s %12s %12s %12s %14s\n' "$name" \
-    "$(printf '%s\n' "${times[@]}" | median_of)" \
+  median=$(printf '%s\n' "${times[@]}" | median_of)
+  [ "$name" = floor ] && floor_median=$median
+  printf '%-12s %10s %10s %10s %12s %13s %9s\n' "$name" "$median" \
     "$(head -1 <<<"$sorted")" "$(tail -1 <<<"$sorted")" \
-    "$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+    "$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')" "$anon" \
+    "$(awk -v m="$median" -v f="$floor_median" 'BEGIN { printf "%.2f", m / f }')"
 done

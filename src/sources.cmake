@@ -8,6 +8,7 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/driver/signals.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/input_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/laserpath.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input/picture_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/pgm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/bayer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/levels.cpp

@@ -4,12 +4,10 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
-#include <new>
-#include <sys/mman.h>
 
 #include "driver/run_codes.h"
 #include "driver/settings.h"
-#include "input/input_file.h"
+#include "input/picture_file.h"
 
 int32_t hsize = 0;
 int32_t vsize = 0;
@@ -21,9 +19,6 @@ namespace {
 
 constexpr int32_t sixteen_bit_maxval = 65535;
 
-// Samples read from a picture file at a time (256 KiB).
-constexpr size_t samples_per_block = size_t{1} << 17;
-
 // The first cell origin and one past the last cell column (or row) that a run of
 // pixel positions from `first` to `last` reads; a cell's origin is the position
 // less its remainder by 2, which truncates toward zero.
@@ -31,31 +26,6 @@ void Cell_extent(int64_t first, int64_t last, int64_t& lowest, int64_t& beyond)
 {
     lowest = first - first % 2;
     beyond = last - last % 2 + 2;
-}
-
-// Asks the system to back a fresh plane with large pages where it can: a full frame
-// otherwise takes some 13000 page faults per plane. Only a hint; nothing depends on it.
-void Prefer_large_pages(void* start, size_t bytes)
-{
-#ifdef MADV_HUGEPAGE
-    const uintptr_t huge = uintptr_t{1} << 21;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(huge - 1);
-    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)start;
-    (void)bytes;
-#endif
-}
-
-// Opens a picture (a regular file only) for reading; an empty text on success,
-// else the reason.
-std::string Open_picture(const std::string& name, InputFile& file)
-{
-    std::string reason;
-    bool not_regular;
-    if (!file.Open(name, reason, not_regular)) return "Can't open picture file '" + name + "': " + reason;
-    return std::string();
 }
 
 void Print_sizes(int32_t width, int32_t height, int32_t maxval)
@@ -72,34 +42,69 @@ void Print_invalid(const std::string& identifier, const char* name)
               << std::endl;
 }
 
-void Print_not_16_bit()
+// A picture file after the steps that both pictures take.
+struct Opened_picture {
+    std::shared_ptr<const PictureBytes> file;
+    size_t header_end = 0;   // the offset just after the maximum value
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t maxval = 0;
+};
+
+// The steps both pictures take: opens the file, checks the identifier, prints
+// `before_opened` and the opened line, reads the header into `picture` and prints
+// it, and checks that the samples are 16-bit. Returns 0 to go on, or the exit code.
+int Open_picture(const char* name, const char* before_opened, Opened_picture& picture)
 {
-    std::cout << "PGM file has not a 16-bit brightness encoding, ending..." << std::endl;
+    auto file = std::make_shared<PictureBytes>();
+    const std::string failure = Open_picture_file(name, *file);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return exit_bad_picture;
+    }
+    Byte_stream in(file->data(), file->size());
+    std::string identifier;
+    if (!Read_pgm_identifier(in, identifier)) {
+        Print_invalid(identifier, name);
+        return exit_bad_picture;
+    }
+    std::cout << before_opened << name << " file was opened succesfully..." << std::endl;
+    Read_pgm_header(in, picture.width, picture.height, picture.maxval);
+    Print_sizes(picture.width, picture.height, picture.maxval);
+    if (picture.maxval != sixteen_bit_maxval) {
+        std::cout << "PGM file has not a 16-bit brightness encoding, ending..." << std::endl;
+        return exit_not_16_bit;
+    }
+    picture.header_end = in.Position();
+    picture.file = std::move(file);
+    return 0;
+}
+
+// Takes the laser picture's number of samples from an opened picture into `plane`
+// and ends the line with "OK". Returns 0 to go on, or the exit code.
+int Take_samples(const Opened_picture& picture, const char* name, ImagePlane& plane)
+{
+    const std::string failure =
+        Take_pgm_samples(picture.file, picture.file->data(), picture.file->size(),
+                         picture.header_end, name, size_t(hsize) * size_t(vsize), plane);
+    if (!failure.empty()) {
+        std::cout << failure << ", ending..." << std::endl;
+        return exit_bad_picture;
+    }
+    std::cout << "OK" << std::endl;
+    return 0;
 }
 
 int Read_laser_picture()
 {
     std::cout << "Reading laser path image from file..." << std::endl;
-    InputFile picture_file;
-    std::istream file(&picture_file);
-    std::string failure = Open_picture(filename, picture_file);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
-    std::string identifier;
-    if (!Read_pgm_identifier(file, identifier)) {
-        Print_invalid(identifier, filename);
-        return exit_bad_picture;
-    }
-    std::cout << filename << " file was opened succesfully..." << std::endl;
-    Read_pgm_header(file, hsize, vsize, resolution);
-    Print_sizes(hsize, vsize, resolution);
-    if (resolution != sixteen_bit_maxval) {
-        Print_not_16_bit();
-        return exit_not_16_bit;
-    }
-    failure = Check_frame_size(filename, hsize, vsize);
+    Opened_picture picture;
+    int code = Open_picture(filename, "", picture);
+    hsize = picture.width;
+    vsize = picture.height;
+    resolution = picture.maxval;
+    if (code != 0) return code;
+    std::string failure = Check_frame_size(filename, hsize, vsize);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
@@ -110,64 +115,46 @@ int Read_laser_picture()
         return exit_bad_configuration;
     }
     std::cout << "Reading image data from file..." << std::flush;
-    failure = Read_pgm_samples(file, filename, size_t(hsize) * size_t(vsize), value);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
-    std::cout << "OK" << std::endl;
-    return 0;
+    return Take_samples(picture, filename, value);
 }
 
 int Read_background_picture()
 {
-    const size_t count = size_t(hsize) * size_t(vsize);
     if (std::strcmp(filename_bckg, no_dark_name) == 0) {
         std::cout << "No background image is available - using zero levels." << std::endl;
         value_bckg.clear();
-        value_bckg.shrink_to_fit();
         return 0;
     }
     std::cout << "Reading background image data from file..." << std::flush;
-    InputFile picture_file;
-    std::istream file(&picture_file);
-    std::string failure = Open_picture(filename_bckg, picture_file);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
-    std::string identifier;
-    if (!Read_pgm_identifier(file, identifier)) {
-        Print_invalid(identifier, filename_bckg);
-        return exit_bad_picture;
-    }
-    std::cout << std::endl << filename_bckg << " file was opened succesfully..." << std::endl;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t maxval = 0;
-    Read_pgm_header(file, width, height, maxval);
-    Print_sizes(width, height, maxval);
-    if (maxval != sixteen_bit_maxval) {
-        Print_not_16_bit();
-        return exit_not_16_bit;
-    }
+    Opened_picture picture;
+    if (int code = Open_picture(filename_bckg, "\n", picture)) return code;
     // The dark samples are subtracted pixel by pixel: the frames must be the same.
-    if (width != hsize || height != vsize) {
-        std::cout << "Background picture '" << filename_bckg << "' is " << width << " x "
-                  << height << ", but the laser picture is " << hsize << " x " << vsize
-                  << ", ending..." << std::endl;
+    if (picture.width != hsize || picture.height != vsize) {
+        std::cout << "Background picture '" << filename_bckg << "' is " << picture.width
+                  << " x " << picture.height << ", but the laser picture is " << hsize << " x "
+                  << vsize << ", ending..." << std::endl;
         return exit_bad_picture;
     }
-    failure = Read_pgm_samples(file, filename_bckg, count, value_bckg);
-    if (!failure.empty()) {
-        std::cout << failure << ", ending..." << std::endl;
-        return exit_bad_picture;
-    }
-    std::cout << "OK" << std::endl;
-    return 0;
+    return Take_samples(picture, filename_bckg, value_bckg);
 }
 
 }  // namespace
+
+Byte_stream::Buffer::Buffer(const unsigned char* bytes, size_t size)
+{
+    char* begin = const_cast<char*>(reinterpret_cast<const char*>(bytes));
+    setg(begin, begin, begin + size);
+}
+
+Byte_stream::Byte_stream(const unsigned char* bytes, size_t size)
+    : std::istream(&buffer_), buffer_(bytes, size)
+{
+}
+
+Byte_stream::Byte_stream(const std::string& bytes)
+    : Byte_stream(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
+{
+}
 
 bool Read_pgm_identifier(std::istream& in, std::string& shown)
 {
@@ -234,49 +221,93 @@ std::string Check_frame_size(const std::string& name, int32_t width, int32_t hei
     return std::string();
 }
 
-std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t count,
+std::string Take_pgm_samples(std::shared_ptr<const void> owner, const unsigned char* bytes,
+                             size_t size, size_t at, const std::string& name, size_t count,
                              ImagePlane& plane)
 {
-    const std::string truncated = "Picture '" + name + "' ends before its " +
-                                  std::to_string(count) + " samples";
-    if (in.get() == std::char_traits<char>::eof()) return truncated;
-
-    // Compare what the header promises with what the file holds before allocating.
-    const std::streampos start = in.tellg();
-    in.seekg(0, std::ios::end);
-    const std::streampos end = in.tellg();
-    in.seekg(start);
-    if (start < 0 || end < start || !in) return truncated;
-    if (static_cast<uint64_t>(end - start) / 2 < count) return truncated;
-
-    // Block reads into a buffer that stays in the cache, where the bytes are put in
-    // order, then appended: the plane is written once, never zero-filled first.
-    plane.clear();
-    plane.shrink_to_fit();
-    std::vector<uint16_t> block;
-    try {
-        plane.reserve(count);
-        block.resize(std::min(count, samples_per_block));
-    } catch (const std::bad_alloc&) {
-        plane.shrink_to_fit();
-        return "not enough memory for picture '" + name + "' (" + std::to_string(count) +
-               " samples of 2 bytes)";
+    // The separator, then two bytes per sample: compared with what the file holds
+    // before the plane is made.
+    if (at >= size || (size - at - 1) / 2 < count) {
+        return "Picture '" + name + "' ends before its " + std::to_string(count) + " samples";
     }
-    Prefer_large_pages(plane.data(), count * sizeof(uint16_t));
-    for (size_t done = 0; done < count;) {
-        const size_t samples = std::min(count - done, samples_per_block);
-        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(2 * samples));
-        if (static_cast<size_t>(in.gcount()) != 2 * samples) return truncated;
-        // Samples are stored most significant byte first.
-        for (size_t i = 0; i < samples; ++i) {
-            unsigned char bytes[2];
-            std::memcpy(bytes, &block[i], 2);
-            block[i] = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-        }
-        plane.insert(plane.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(samples));
-        done += samples;
-    }
+    plane = ImagePlane(std::move(owner), bytes + at + 1, count);
     return std::string();
+}
+
+ImagePlane::ImagePlane(std::shared_ptr<const void> owner, const unsigned char* samples,
+                       size_t count)
+    : owner_(std::move(owner)), samples_(samples), count_(count)
+{
+}
+
+ImagePlane::ImagePlane(const ImagePlane& other)
+    : owner_(other.owner_), held_(other.held_), count_(other.count_)
+{
+    samples_ = owner_ ? other.samples_ : held_.data();
+}
+
+ImagePlane::ImagePlane(ImagePlane&& other) noexcept
+    : owner_(std::move(other.owner_)), held_(std::move(other.held_)),
+      samples_(other.samples_), count_(other.count_)
+{
+    other.samples_ = nullptr;
+    other.count_ = 0;
+}
+
+ImagePlane& ImagePlane::operator=(ImagePlane other) noexcept
+{
+    owner_ = std::move(other.owner_);
+    held_ = std::move(other.held_);
+    samples_ = other.samples_;
+    count_ = other.count_;
+    other.samples_ = nullptr;
+    other.count_ = 0;
+    return *this;
+}
+
+unsigned char* ImagePlane::Own()
+{
+    if (owner_) {
+        held_.assign(samples_, samples_ + 2 * count_);
+        owner_.reset();
+    }
+    samples_ = held_.data();
+    return held_.data();
+}
+
+void ImagePlane::set(size_t index, uint16_t sample)
+{
+    unsigned char* bytes = Own() + 2 * index;
+    bytes[0] = static_cast<unsigned char>(sample >> 8);
+    bytes[1] = static_cast<unsigned char>(sample & 0xFF);
+}
+
+void ImagePlane::assign(size_t count, uint16_t sample)
+{
+    owner_.reset();
+    held_.resize(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        held_[2 * i] = static_cast<unsigned char>(sample >> 8);
+        held_[2 * i + 1] = static_cast<unsigned char>(sample & 0xFF);
+    }
+    samples_ = held_.data();
+    count_ = count;
+}
+
+void ImagePlane::resize(size_t count)
+{
+    Own();
+    held_.resize(2 * count, 0);
+    samples_ = held_.data();
+    count_ = count;
+}
+
+void ImagePlane::clear()
+{
+    owner_.reset();
+    std::vector<unsigned char>().swap(held_);
+    samples_ = nullptr;
+    count_ = 0;
 }
 
 int Read_pictures()
