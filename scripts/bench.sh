@@ -9,8 +9,12 @@
 #                400 MB of memory and writes a picture-sized file, as the next
 #                frame's converter or a plotting job would);
 #   floor        the I/O floor: both pictures of path-2 read to /dev/null and a
-#                file of a picture's size written.
-# The last column gives each case's median against the floor's.
+#                file of a picture's size written;
+#   raw          path-2's pictures as raw files (DNG) named directly;
+#   dcraw+pgm    the same raw files converted by DCRAW ("dcraw -E -4 -W -j -t 0",
+#                both pictures), then the run on the PGMs.
+# The last column gives each case's median against the floor's; the raw cases need
+# the project's generator (it writes the DNGs) and dcraw (Debian package dcraw).
 #
 # Usage: scripts/bench.sh [RUNS]        (RUNS defaults to 7)
 #
@@ -120,6 +124,22 @@ for entry in "${cases[@]}"; do
   straight_path "$dir" "$points"
 done
 
+# The raw cases: path-2's scene with its pictures also as DNG files, named directly
+# in raw/ and converted by DCRAW in convert/.
+raw_cases=()
+if [ -n "$scene_tool" ] && command -v dcraw >/dev/null; then
+  raw_cases=(raw dcraw+pgm)
+  if [ ! -f "$scenes/raw/tavrolinconfig.txt" ]; then
+    generated="${make_scene[*]}"
+    "$scene_tool" "$scenes/raw" --seed 7 --dng >/dev/null
+    rm "$scenes"/raw/scene_laser.pgm "$scenes"/raw/scene_dark.pgm
+    cp "$scenes/path-2/tavrolinpath.txt" "$scenes/raw/"
+    mkdir -p "$scenes/convert"
+    cp "$scenes"/raw/* "$scenes/convert/"
+    sed -i 's/scene_laser\.pgm scene_dark\.pgm/scene_laser.dng scene_dark.dng/' "$scenes/raw/tavrolinconfig.txt"
+  fi
+fi
+
 median_of() {
   sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
@@ -132,12 +152,14 @@ picture_bytes=$(stat -c %s "$scenes/path-2/$laser_picture")
 case_command() {
   case $1 in
     floor) echo "sh -c 'cat $laser_picture $dark_picture >/dev/null && head -c $picture_bytes /dev/zero >floor.out'" ;;
+    dcraw+pgm) echo "sh -c 'dcraw -E -4 -W -j -t 0 scene_laser.dng scene_dark.dng && exec $exe'" ;;
     *) echo "$exe" ;;
   esac
 }
 case_folder() {
   case $1 in
     floor | alternating) echo "$scenes/path-2" ;;
+    dcraw+pgm) echo "$scenes/convert" ;;
     *) echo "$scenes/$1" ;;
   esac
 }
@@ -152,7 +174,8 @@ echo "scenes:   $scenes ($generated, seed 7), $runs runs each"
 printf '%-12s %10s %10s %10s %12s %13s %9s\n' case "median s" "min s" "max s" "peak RSS MB" \
   "RssAnon MB" "/ floor"
 floor_median=
-for name in floor path-2 path-2000 no-dark alternating; do
+declare -A medians
+for name in floor path-2 path-2000 no-dark alternating "${raw_cases[@]}"; do
   dir=$(case_folder "$name")
   command=$(case_command "$name")
   times=()
@@ -177,8 +200,13 @@ for name in floor path-2 path-2000 no-dark alternating; do
   sorted=$(printf '%s\n' "${times[@]}" | sort -g)
   median=$(printf '%s\n' "${times[@]}" | median_of)
   [ "$name" = floor ] && floor_median=$median
+  medians[$name]=$median
   printf '%-12s %10s %10s %10s %12s %13s %9s\n' "$name" "$median" \
     "$(head -1 <<<"$sorted")" "$(tail -1 <<<"$sorted")" \
     "$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')" "$anon" \
     "$(awk -v m="$median" -v f="$floor_median" 'BEGIN { printf "%.2f", m / f }')"
 done
+if [ ${#raw_cases[@]} -gt 0 ]; then
+  awk -v r="${medians[raw]}" -v c="${medians[dcraw+pgm]}" \
+    'BEGIN { printf "raw files named directly: %.2f times as fast as converting them with DCRAW first\n", c / r }'
+fi

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo use, when they are
 # missing and we run as root; otherwise says which ones to install.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev clang-14 libclang-rt-14-dev python3-numpy gnuplot-nox netpbm)
+packages=(cmake ninja-build g++ libgtest-dev clang-14 libclang-rt-14-dev python3-numpy gnuplot-nox netpbm
+  libraw-dev libtiff-dev dcraw time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -105,7 +105,13 @@ std::vector<TruthRow> Truth_table(const SceneSettings& scene);
 extern const char* const laser_name;
 extern const char* const dark_name;
 extern const char* const truth_name;
-std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser);
+extern const char* const laser_raw_name;   // the pictures as raw files (DNG)
+extern const char* const dark_raw_name;
+// Writes the laser or the dark picture as a PGM and, with `dng`, the same samples
+// also as an uncompressed CFA DNG of the whole frame (RGGB, 16-bit, ActiveArea the
+// active picture area), which DCRAW's "-E -4 -W -j -t 0" turns back into the PGM.
+std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser,
+                          bool dng = false);
 std::string Write_configuration(const SceneSettings& scene, const std::string& folder);
 std::string Write_path(const SceneSettings& scene, const std::string& folder);
 std::string Write_truth(const std::vector<TruthRow>& truth, const std::string& folder);

@@ -8,6 +8,7 @@
 #include "driver/run_codes.h"
 #include "driver/settings.h"
 #include "input/picture_file.h"
+#include "input/raw_picture.h"
 
 int32_t hsize = 0;
 int32_t vsize = 0;
@@ -42,10 +43,12 @@ void Print_invalid(const std::string& identifier, const char* name)
               << std::endl;
 }
 
-// A picture file after the steps that both pictures take.
+// A picture file after the steps that both pictures take: a PGM, or a raw file
+// whose samples are still to be decoded.
 struct Opened_picture {
     std::shared_ptr<const PictureBytes> file;
-    size_t header_end = 0;   // the offset just after the maximum value
+    std::unique_ptr<RawPicture> raw;   // a raw file, else none
+    size_t header_end = 0;   // a PGM's offset just after the maximum value
     int32_t width = 0;
     int32_t height = 0;
     int32_t maxval = 0;
@@ -53,7 +56,9 @@ struct Opened_picture {
 
 // The steps both pictures take: opens the file, checks the identifier, prints
 // `before_opened` and the opened line, reads the header into `picture` and prints
-// it, and checks that the samples are 16-bit. Returns 0 to go on, or the exit code.
+// it, and checks that the samples are 16-bit. A file that is not a PGM but a raw
+// file that LibRaw knows shows the same lines: its full raw frame's size, and 65535
+// levels, as DCRAW's 16-bit PGM of it declares. Returns 0 to go on, or the exit code.
 int Open_picture(const char* name, const char* before_opened, Opened_picture& picture)
 {
     auto file = std::make_shared<PictureBytes>();
@@ -65,8 +70,26 @@ int Open_picture(const char* name, const char* before_opened, Opened_picture& pi
     Byte_stream in(file->data(), file->size());
     std::string identifier;
     if (!Read_pgm_identifier(in, identifier)) {
-        Print_invalid(identifier, name);
-        return exit_bad_picture;
+        auto raw = std::make_unique<RawPicture>();
+        std::string reason;
+        switch (raw->Open(*file, name, reason)) {
+        case raw_not_known:
+            Print_invalid(identifier, name);
+            return exit_bad_picture;
+        case raw_refused:
+            std::cout << reason << ", ending..." << std::endl;
+            return exit_bad_picture;
+        case raw_opened:
+            break;
+        }
+        std::cout << before_opened << name << " file was opened succesfully..." << std::endl;
+        picture.width = raw->Width();
+        picture.height = raw->Height();
+        picture.maxval = sixteen_bit_maxval;
+        Print_sizes(picture.width, picture.height, picture.maxval);
+        picture.raw = std::move(raw);
+        picture.file = std::move(file);
+        return 0;
     }
     std::cout << before_opened << name << " file was opened succesfully..." << std::endl;
     Read_pgm_header(in, picture.width, picture.height, picture.maxval);
@@ -85,8 +108,10 @@ int Open_picture(const char* name, const char* before_opened, Opened_picture& pi
 int Take_samples(const Opened_picture& picture, const char* name, ImagePlane& plane)
 {
     const std::string failure =
-        Take_pgm_samples(picture.file, picture.file->data(), picture.file->size(),
-                         picture.header_end, name, size_t(hsize) * size_t(vsize), plane);
+        picture.raw ? picture.raw->Decode(name, plane)
+                    : Take_pgm_samples(picture.file, picture.file->data(), picture.file->size(),
+                                       picture.header_end, name, size_t(hsize) * size_t(vsize),
+                                       plane);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
