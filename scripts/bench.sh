@@ -191,7 +191,7 @@ for name in floor path-2 path-2000 no-dark alternating "${raw_cases[@]}"; do
   done
   # The anonymous memory in one more run, sampled (the sampler costs time of its own).
   anon=-
-  if [ "$name" != floor ]; then
+  if [ "$name" != floor ] && [ "$name" != dcraw+pgm ]; then
     before_run "$name" "$dir"
     (cd "$dir" && eval "\"$aid\" anon-peak anon.txt $command" </dev/null >stdout.txt)
     anon=$(awk '{ printf "%.1f", $1 / 1024 }' "$dir/anon.txt")

@@ -1,5 +1,6 @@
-// The 16-bit binary PGM pictures (as DCRAW writes the raw sensor mosaic) and the
-// image planes that hold them.
+// The 16-bit binary PGM pictures (as DCRAW writes the raw sensor mosaic), the
+// picture stage that reads them or the camera's raw files, and the image planes that
+// hold them.
 #pragma once
 
 #include <cstddef>
@@ -117,9 +118,9 @@ std::string Take_pgm_samples(std::shared_ptr<const void> owner, const unsigned c
                              ImagePlane& plane);
 
 // The picture stage: reads the laser picture and the dark picture (or leaves the dark
-// plane empty, the plane of zeros, for "NODARK"). Returns 0 to go on, or the exit code
-// that ends the run: 2 for a picture that is not a usable 16-bit PGM (or a picture
-// there is no memory for), 3 for a maximum value other than 65535, 4 for an image
-// centre outside the laser picture or an rmax beyond its diagonal
-// (Check_settings_for_picture).
+// plane empty, the plane of zeros, for "NODARK"), each a PGM or a raw file. Returns 0
+// to go on, or the exit code that ends the run: 2 for a picture that is neither a
+// usable 16-bit PGM nor a usable raw file (or a picture there is no memory for), 3
+// for a maximum value other than 65535, 4 for an image centre outside the laser
+// picture or an rmax beyond its diagonal (Check_settings_for_picture).
 int Read_pictures();
