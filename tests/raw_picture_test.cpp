@@ -58,6 +58,46 @@ void Write_dng(const std::string& path, const Dng& dng)
     TIFFClose(tiff);
 }
 
+// Writes a DNG as cameras and converters lay it out, its directory before its
+// samples (libtiff puts the directory last), so that a file cut short loses samples.
+void Write_dng_directory_first(const std::string& path)
+{
+    std::string file("II*\0\x08\0\0\0", 8);
+    const auto put16 = [&](uint32_t v) {
+        file.push_back(char(v & 0xFF));
+        file.push_back(char(v >> 8 & 0xFF));
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    const std::string text = std::string("TAVROLIN\0test\0\0", 16);   // Make, Model (padded)
+    constexpr uint32_t entries = 15;
+    const uint32_t text_at = 8 + 2 + entries * 12 + 4;
+    const uint32_t samples_at = text_at + uint32_t(text.size());
+    const uint32_t samples_size = 2 * width * height;
+    put16(entries);
+    const uint32_t directory[entries][4] = {
+        {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)},
+        {258, 3, 1, 16}, {259, 3, 1, 1}, {262, 3, 1, PHOTOMETRIC_CFA},
+        {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {273, 4, 1, samples_at},
+        {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, samples_size},
+        {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
+        {50706, 1, 4, 1 | 4 << 8}};   // DNG 1.4
+    for (const auto& entry : directory) {
+        put16(entry[0]);
+        put16(entry[1]);
+        put32(entry[2]);
+        put32(entry[3]);
+    }
+    put32(0);
+    file += text;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) put16(Sample(x, y));
+    }
+    scene::Write_file(path, file);
+}
+
 class RawPictureTest : public ::testing::Test {
 protected:
     void SetUp() override { folder_ = scene::Make_folder(); }
@@ -98,6 +138,28 @@ TEST_F(RawPictureTest, AnRggbMosaicIsDecodedWholeWithItsMaskedBorder)
     }
 }
 
+TEST_F(RawPictureTest, ARawFileCutShortInItsSamplesIsRefusedWhenDecoded)
+{
+    Write_dng_directory_first(folder_ + "/whole.dng");
+    RawPicture whole;
+    std::string reason;
+    ASSERT_EQ(Open("whole.dng", whole, reason), raw_opened) << reason;
+    ImagePlane plane;
+    ASSERT_EQ(whole.Decode("whole.dng", plane), "");
+    ASSERT_EQ(plane.size(), size_t(width) * height);
+    EXPECT_EQ(plane[0], Sample(0, 0));
+    EXPECT_EQ(plane.back(), Sample(width - 1, height - 1));
+
+    const std::string bytes = scene::Read_file(folder_ + "/whole.dng");
+    scene::Write_file(folder_ + "/cut.dng", bytes.substr(0, bytes.size() - 1000));
+    RawPicture cut;
+    ASSERT_EQ(Open("cut.dng", cut, reason), raw_opened) << reason;
+    ImagePlane none;
+    EXPECT_EQ(cut.Decode("cut.dng", none),
+              "Raw file 'cut.dng' can't be decoded: LibRaw says \"Input/output error\"");
+    EXPECT_TRUE(none.empty());
+}
+
 TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)
 {
     const struct {
@@ -122,14 +184,11 @@ TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)
         EXPECT_EQ(reason, c.reason);
     }
 
-    // A TIFF that LibRaw can't read is refused as a raw file; other files are not raw.
-    scene::Write_file(folder_ + "/tiff.dng", std::string("II*\0", 4) + std::string(100, 'x'));
-    RawPicture tiff;
+    // A file that LibRaw can't identify is no raw file, a TIFF picture included.
     std::string reason;
-    EXPECT_EQ(Open("tiff.dng", tiff, reason), raw_refused);
-    EXPECT_EQ(reason, "Raw file 'tiff.dng' can't be used: LibRaw says \"Unsupported file format or not RAW file\"");
     for (const std::string& bytes : {std::string("P6\n2 2\n255\n") + std::string(12, 'x'),
-                                     std::string("hello, not a picture\n")}) {
+                                     std::string("hello, not a picture\n"),
+                                     std::string("II*\0", 4) + std::string(100, 'x')}) {
         scene::Write_file(folder_ + "/other", bytes);
         RawPicture other;
         PictureBytes fresh;

@@ -17,16 +17,6 @@ void Count_data_error(void* data, const char*, const int)
     ++*static_cast<int*>(data);
 }
 
-// True for the signature of a TIFF file, which DNG files and the camera's CR2 files
-// are: those are named as raw files even when LibRaw can't identify them.
-bool Has_tiff_signature(const PictureBytes& bytes)
-{
-    if (bytes.size() < 4) return false;
-    const unsigned char* b = bytes.data();
-    return (b[0] == 'I' && b[1] == 'I' && b[2] == 42 && b[3] == 0) ||
-           (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42);
-}
-
 // True for a netpbm identifier ("P1" to "P7"): such a file is never a raw file.
 bool Has_netpbm_identifier(const PictureBytes& bytes)
 {
@@ -52,12 +42,10 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
     raw.set_dataerror_handler(Count_data_error, &decoder_->data_errors);
     // LibRaw only reads the buffer.
     const int status = raw.open_buffer(const_cast<unsigned char*>(bytes.data()), bytes.size());
-    if (status != LIBRAW_SUCCESS && !Has_tiff_signature(bytes)) return raw_not_known;
+    // A file that LibRaw can't identify (a TIFF picture, or a raw file cut short
+    // before its samples' places) is no raw file that it knows.
+    if (status != LIBRAW_SUCCESS) return raw_not_known;
     const std::string refused = "Raw file '" + name + "' can't be used: ";
-    if (status != LIBRAW_SUCCESS) {
-        reason = refused + "LibRaw says \"" + libraw_strerror(status) + "\"";
-        return raw_refused;
-    }
     const libraw_iparams_t& about = raw.imgdata.idata;
     const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     if (about.filters < 1000 || about.colors != 3 || about.is_foveon) {

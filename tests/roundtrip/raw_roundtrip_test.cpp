@@ -1,7 +1,8 @@
 // The camera's raw files named directly: the generator's full frame written also as
 // DNG files, which DCRAW turns back into the very PGMs, and through which the
 // program gives the same tables, pictures and console as through the PGMs. A DNG
-// cut short is refused with code 2 and nothing written.
+// cut short is refused with code 2 and nothing written (a DNG cut short in its
+// samples, which LibRaw still identifies, is tested with the raw-file reader).
 
 #include <gtest/gtest.h>
 
@@ -98,11 +99,12 @@ TEST_F(RawFiles, ADngCutShortIsRefusedWithNothingWritten)
     scene::Write_file(cut + "/tavrolinconfig.txt", scene::Config_text("scene_laser.dng", "NODARK"));
     const scene::RunResult result = scene::Run(TAVROLIN_EXE, cut);
     EXPECT_EQ(result.exit_code, 2);
-    // LibRaw finds the picture's strips beyond the end of the file.
+    // The generator's DNG has its directory after the samples: cut short, LibRaw
+    // can't identify it, and it is no raw file that LibRaw knows.
     const std::string expected_end =
         "Reading laser path image from file...\n"
-        "Raw file 'scene_laser.dng' can't be used: LibRaw says \"Unsupported file format or "
-        "not RAW file\", ending...\n";
+        "Identifier of the file: 'II'\n"
+        "Input file scene_laser.dng is not a valid 16-bit PGM file, ending...\n";
     ASSERT_GE(result.console.size(), expected_end.size());
     EXPECT_EQ(result.console.substr(result.console.size() - expected_end.size()), expected_end)
         << result.console;
