@@ -106,11 +106,12 @@ TEST(PgmSamples, BigEndianAfterOneSeparatorByte)
     EXPECT_EQ(plane[1], 0x0500);
 
     // A header that runs to the end of the file leaves the position there.
-    Byte_stream ends("P5 2 1 65535");
+    const std::string ends_file = "P5 2 1 65535";
+    Byte_stream ends(ends_file);
     ASSERT_TRUE(Read_pgm_identifier(ends, shown));
     Read_pgm_header(ends, width, height, maxval);
     EXPECT_EQ(ends.Position(), 12u);
-    EXPECT_NE(Take("P5 2 1 65535", 12, "ends.pgm", 2, plane), "");
+    EXPECT_NE(Take(ends_file, 12, "ends.pgm", 2, plane), "");
 }
 
 TEST(PgmSamples, TruncatedOrForgedFilesAreRefusedBeforeAllocating)

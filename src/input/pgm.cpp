@@ -82,17 +82,13 @@ int Open_picture(const char* name, const char* before_opened, Opened_picture& pi
         case raw_opened:
             break;
         }
-        std::cout << before_opened << name << " file was opened succesfully..." << std::endl;
         picture.width = raw->Width();
         picture.height = raw->Height();
         picture.maxval = sixteen_bit_maxval;
-        Print_sizes(picture.width, picture.height, picture.maxval);
         picture.raw = std::move(raw);
-        picture.file = std::move(file);
-        return 0;
     }
     std::cout << before_opened << name << " file was opened succesfully..." << std::endl;
-    Read_pgm_header(in, picture.width, picture.height, picture.maxval);
+    if (!picture.raw) Read_pgm_header(in, picture.width, picture.height, picture.maxval);
     Print_sizes(picture.width, picture.height, picture.maxval);
     if (picture.maxval != sixteen_bit_maxval) {
         std::cout << "PGM file has not a 16-bit brightness encoding, ending..." << std::endl;

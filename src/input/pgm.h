@@ -78,7 +78,8 @@ extern ImagePlane value_bckg;
 class Byte_stream : public std::istream {
 public:
     Byte_stream(const unsigned char* bytes, size_t size);
-    explicit Byte_stream(const std::string& bytes);
+    explicit Byte_stream(const std::string& bytes);   // read where they are: keep them
+    Byte_stream(std::string&&) = delete;
     // The offset of the next byte to be read (the size once all are read).
     size_t Position() const { return buffer_.Position(); }
 
