@@ -209,6 +209,21 @@ TEST_F(PictureFileTest, BytesAreTheFilesAndRefusalsNameIt)
     ASSERT_EQ(bytes.size(), content.size());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), content);
 
+    // A larger file: its first 64 KiB at first, then as much as is asked for.
+    std::string large(300000, '\0');
+    for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 13 + i / 251);
+    scene::Write_file(folder_ + "/large.pgm", large);
+    PictureBytes part;
+    ASSERT_EQ(Open_picture_file(folder_ + "/large.pgm", part), "");
+    EXPECT_EQ(part.file_size(), large.size());
+    EXPECT_EQ(part.size(), 65536u);
+    ASSERT_EQ(part.Load(200001), "");
+    ASSERT_EQ(part.size(), 200001u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(part.data()), part.size()), large.substr(0, 200001));
+    ASSERT_EQ(part.Load(400000), "");   // no more than the file holds
+    EXPECT_EQ(part.size(), large.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(part.data()), part.size()), large);
+
     scene::Write_file(folder_ + "/empty.pgm", "");
     PictureBytes empty;
     EXPECT_EQ(Open_picture_file(folder_ + "/empty.pgm", empty), "");
@@ -236,6 +251,7 @@ TEST_F(PictureFileTest, PictureCutShortWhileMappedEndsTheRunWithoutAProduct)
             if (!Open_product(product, file)) std::_Exit(10);
             PictureBytes bytes;
             if (!Open_picture_file(picture, bytes).empty()) std::_Exit(11);
+            if (!bytes.Load(bytes.file_size()).empty()) std::_Exit(14);
             if (truncate(picture.c_str(), 4096) != 0) std::_Exit(12);
             volatile unsigned char last = bytes.data()[bytes.size() - 1];
             (void)last;

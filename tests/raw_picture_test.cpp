@@ -106,8 +106,8 @@ protected:
     // Opens the file `name` of the folder as a raw file.
     Raw_opening Open(const std::string& name, RawPicture& raw, std::string& reason)
     {
-        const std::string failure = Open_picture_file(folder_ + "/" + name, bytes_);
-        EXPECT_EQ(failure, "");
+        EXPECT_EQ(Open_picture_file(folder_ + "/" + name, bytes_), "");
+        EXPECT_EQ(bytes_.Load(bytes_.file_size()), "");
         return raw.Open(bytes_, name, reason);
     }
 

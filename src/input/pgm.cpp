@@ -46,13 +46,36 @@ void Print_invalid(const std::string& identifier, const char* name)
 // A picture file after the steps that both pictures take: a PGM, or a raw file
 // whose samples are still to be decoded.
 struct Opened_picture {
-    std::shared_ptr<const PictureBytes> file;
+    std::shared_ptr<PictureBytes> file;
     std::unique_ptr<RawPicture> raw;   // a raw file, else none
     size_t header_end = 0;   // a PGM's offset just after the maximum value
     int32_t width = 0;
     int32_t height = 0;
     int32_t maxval = 0;
 };
+
+// Makes the file's first `length` bytes the bytes at hand; false after a message
+// when they can't be had.
+bool Load_or_report(PictureBytes& file, size_t length, const char* name)
+{
+    const std::string reason = file.Load(length);
+    if (reason.empty()) return true;
+    std::cout << "Picture '" << name << "' can't be read: " << reason << ", ending..." << std::endl;
+    return false;
+}
+
+// True when the first bytes read hold the whole header, as far as the header can
+// be read, or the whole file: a header that runs to their end needs more of them.
+bool Header_within_first_bytes(const PictureBytes& file)
+{
+    if (file.size() >= file.file_size()) return true;
+    Byte_stream probe(file.data(), file.size());
+    std::string identifier;
+    int32_t width = 0, height = 0, maxval = 0;
+    if (!Read_pgm_identifier(probe, identifier)) return true;
+    Read_pgm_header(probe, width, height, maxval);
+    return probe.Position() < file.size();
+}
 
 // The steps both pictures take: opens the file, checks the identifier, prints
 // `before_opened` and the opened line, reads the header into `picture` and prints
@@ -67,12 +90,18 @@ int Open_picture(const char* name, const char* before_opened, Opened_picture& pi
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
     }
+    if (!Header_within_first_bytes(*file) && !Load_or_report(*file, file->file_size(), name)) {
+        return exit_bad_picture;
+    }
     Byte_stream in(file->data(), file->size());
     std::string identifier;
     if (!Read_pgm_identifier(in, identifier)) {
+        // LibRaw reads the whole file; one that can't be had is no raw file.
         auto raw = std::make_unique<RawPicture>();
         std::string reason;
-        switch (raw->Open(*file, name, reason)) {
+        const Raw_opening opening =
+            file->Load(file->file_size()).empty() ? raw->Open(*file, name, reason) : raw_not_known;
+        switch (opening) {
         case raw_not_known:
             Print_invalid(identifier, name);
             return exit_bad_picture;
@@ -103,11 +132,27 @@ int Open_picture(const char* name, const char* before_opened, Opened_picture& pi
 // and ends the line with "OK". Returns 0 to go on, or the exit code.
 int Take_samples(const Opened_picture& picture, const char* name, ImagePlane& plane)
 {
+    // Only the bytes up to the last sample are mapped, once the file is known to
+    // hold them.
+    const size_t count = size_t(hsize) * size_t(vsize);
+    if (!picture.raw && picture.header_end < picture.file->file_size() &&
+        (picture.file->file_size() - picture.header_end - 1) / 2 >= count) {
+        const std::string reason = picture.file->Load(picture.header_end + 1 + 2 * count);
+        if (picture.file->Out_of_memory()) {
+            std::cout << "not enough memory for picture '" << name << "' (" << count
+                      << " samples of 2 bytes), ending..." << std::endl;
+            return exit_bad_picture;
+        }
+        if (!reason.empty()) {
+            std::cout << "Picture '" << name << "' can't be read: " << reason << ", ending..."
+                      << std::endl;
+            return exit_bad_picture;
+        }
+    }
     const std::string failure =
         picture.raw ? picture.raw->Decode(name, plane)
                     : Take_pgm_samples(picture.file, picture.file->data(), picture.file->size(),
-                                       picture.header_end, name, size_t(hsize) * size_t(vsize),
-                                       plane);
+                                       picture.header_end, name, count, plane);
     if (!failure.empty()) {
         std::cout << failure << ", ending..." << std::endl;
         return exit_bad_picture;
