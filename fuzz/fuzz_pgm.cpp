@@ -3,7 +3,7 @@
 // bytes are there, so a forged size can neither exhaust memory nor read past the end.
 #include <cstdint>
 #include <limits>
-#include <sstream>
+#include <memory>
 #include <string>
 
 #include "fuzz_check.h"
@@ -11,8 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    std::istringstream in(bytes);
+    const auto bytes = std::make_shared<const std::string>(reinterpret_cast<const char*>(data), size);
+    Byte_stream in(*bytes);
     std::string shown;
     const bool p5 = Read_pgm_identifier(in, shown);
     Require(shown.size() <= 2, "the identifier shows at most two bytes");
@@ -34,20 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (width <= 0 || height <= 0) return 0;
     const uint64_t count = uint64_t(uint32_t(width)) * uint32_t(height);
     ImagePlane plane;
-    const std::string failure = Read_pgm_samples(in, "fuzz.pgm", count, plane);
+    const auto* stored = reinterpret_cast<const unsigned char*>(bytes->data());
+    const size_t at = in.Position();
+    const std::string failure = Take_pgm_samples(bytes, stored, size, at, "fuzz.pgm", count, plane);
     if (failure.empty()) {
         Require(plane.size() == count, "the plane holds the declared samples");
-        // The samples are the 2 x count bytes before the reading position, most
-        // significant byte first.
-        const std::streamoff end = in.tellg();
-        Require(end >= 0 && uint64_t(end) <= size && uint64_t(end) >= 2 * count,
-                "the samples came from the input");
-        const auto byte = [&](uint64_t at) { return static_cast<unsigned char>(bytes[at]); };
-        const uint64_t first = uint64_t(end) - 2 * count;
+        // The samples are the 2 x count bytes after the separator that follows the
+        // header, most significant byte first.
+        Require(at + 1 + 2 * count <= size, "the samples came from the input");
+        const auto byte = [&](uint64_t offset) { return stored[offset]; };
+        const uint64_t first = at + 1;
+        const uint64_t end = first + 2 * count;
         Require(plane.front() == (byte(first) << 8 | byte(first + 1)), "first sample big-endian");
         Require(plane.back() == (byte(end - 2) << 8 | byte(end - 1)), "last sample big-endian");
     } else {
         Require(failure.find("'fuzz.pgm'") != std::string::npos, "a refusal names the picture");
+        Require(plane.empty(), "a refused picture leaves the plane empty");
     }
     return 0;
 }

@@ -3,7 +3,7 @@
 # missing and we run as root; otherwise says which ones to install.
 set -euo pipefail
 packages=(cmake ninja-build g++ git libgtest-dev clang-14 libclang-rt-14-dev python3-numpy gnuplot-nox netpbm
-          libcli11-dev nlohmann-json3-dev libssl-dev time)
+          libcli11-dev nlohmann-json3-dev libssl-dev time libraw-dev libtiff-dev dcraw)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,7 +9,9 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/driver/signals.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/input_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/laserpath.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input/picture_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/pgm.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input/raw_picture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/bayer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/levels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/lens.cpp
@@ -21,6 +23,14 @@ set(tavrolin_core_sources
 )
 set(tavrolin_main_source ${CMAKE_CURRENT_LIST_DIR}/driver/tavrolin_CanonEOS6MarkII_fish_eye.cpp)
 set(tavrolin_include_dir ${CMAKE_CURRENT_LIST_DIR})
+
+# LibRaw decodes the camera's raw files (Debian: libraw-dev).
+find_path(LIBRAW_INCLUDE_DIR libraw/libraw.h)
+find_library(LIBRAW_LIBRARY raw)
+if(NOT LIBRAW_INCLUDE_DIR OR NOT LIBRAW_LIBRARY)
+  message(FATAL_ERROR "LibRaw not found: install the Debian package libraw-dev")
+endif()
+set(tavrolin_core_libraries ${LIBRAW_LIBRARY})
 
 # Results must be reproducible to the last bit: no fused multiply-add, no fast-math.
 # -fno-math-errno changes no result (nothing reads errno after a square root); it

@@ -142,14 +142,14 @@ protected:
     {
         plane.resize(size_t(hsize) * vsize);
         std::uniform_int_distribution<int> sample(low, high);
-        for (uint16_t& s : plane) s = static_cast<uint16_t>(sample(random_));
+        for (size_t i = 0; i < plane.size(); ++i) plane.set(i, static_cast<uint16_t>(sample(random_)));
     }
     // Sets both green samples of the cell that holds (x, y).
     void Green(ImagePlane& plane, int32_t x, int32_t y, uint16_t level)
     {
         const int32_t x0 = x - x % 2, y0 = y - y % 2;
-        plane[size_t(y0) * hsize + x0 + 1] = level;
-        plane[size_t(y0 + 1) * hsize + x0] = level;
+        plane.set(size_t(y0) * hsize + x0 + 1, level);
+        plane.set(size_t(y0 + 1) * hsize + x0, level);
     }
 
     std::mt19937_64 random_;
@@ -174,7 +174,9 @@ protected:
         Fill(value, 0, 12000);
         if (c.dark) Fill(value_bckg, 0, 3000);
         correction = c.correction;
-        maxvalue = c.bright_marker ? 65535.0f : *std::max_element(value.begin(), value.end());
+        uint16_t highest = 0;
+        for (size_t i = 0; i < value.size(); ++i) highest = std::max(highest, value[i]);
+        maxvalue = c.bright_marker ? 65535.0f : highest;
     }
 };
 
@@ -331,7 +333,7 @@ TEST_F(Pruning, EvenSkyLetsTheSearchSkipNoRow)
 {
     for (uint64_t seed : {21, 22, 23}) {
         Start(seed);
-        std::fill(value.begin(), value.end(), uint16_t{5000});
+        value.assign(value.size(), 5000);
         maxvalue = 5000.0f;
         zero_level = 3000.0f;   // markers below the sky
         // Every cell row has the same bound, above every value unless a pixel lies

@@ -128,8 +128,8 @@ protected:
         value.resize(80);
         value_bckg.resize(80);
         for (int i = 0; i < 80; ++i) {
-            value[i] = static_cast<uint16_t>(100 * (i / 8) + i % 8);
-            value_bckg[i] = static_cast<uint16_t>(1000 + value[i]);
+            value.set(i, static_cast<uint16_t>(100 * (i / 8) + i % 8));
+            value_bckg.set(i, static_cast<uint16_t>(1000 + value[i]));
         }
         Set_zero_levels(0, 0, 0, 0, 0, 0);
     }
@@ -186,8 +186,8 @@ protected:
         for (int32_t y = 0; y < vsize; ++y) {
             for (int32_t x = 0; x < hsize; ++x) {
                 const bool odd_x = x % 2, odd_y = y % 2;
-                plane[size_t(y) * hsize + x] =
-                    odd_y ? (odd_x ? blue : green2) : (odd_x ? green1 : red);
+                plane.set(size_t(y) * hsize + x,
+                          odd_y ? (odd_x ? blue : green2) : (odd_x ? green1 : red));
             }
         }
     }
@@ -264,8 +264,8 @@ TEST_F(DarkLevels, CentreSquareIsScannedAroundTheMiddleOfThePictureArea)
     // Below the covered rows, column 3252 is raised by 100; column 3254 lies
     // outside a 5 pixel square around column 3251 and is raised a lot.
     for (int32_t y = 44; y < vsize; ++y) {
-        value[size_t(y) * hsize + 3252] = 164;
-        value[size_t(y) * hsize + 3254] = 60000;
+        value.set(size_t(y) * hsize + 3252, 164);
+        value.set(size_t(y) * hsize + 3254, 60000);
     }
     center_size = 5;
     ConsoleCapture console;

@@ -334,7 +334,7 @@ TEST(NightFrame, TableGoesToTheProductFolderAndTheConsoleToTheChosenStream)
     value_bckg.clear();
     zero_level_R = zero_level_G = zero_level_B = 0.0f;
     pathwidth = 2;
-    for (int32_t y = 0; y < vsize; ++y) value[size_t(y) * hsize + 31] = uint16_t(100 + y);
+    for (int32_t y = 0; y < vsize; ++y) value.set(size_t(y) * hsize + 31, uint16_t(100 + y));
     laserpath = {{30, 10}, {30, 20}};
     std::ostringstream console;
     Use_console(console);

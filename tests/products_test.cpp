@@ -58,8 +58,8 @@ protected:
     // Sets both green samples of the cell at even (x0, y0).
     void Green(ImagePlane& plane, int32_t x0, int32_t y0, uint16_t level)
     {
-        plane[size_t(y0) * hsize + x0 + 1] = level;
-        plane[size_t(y0 + 1) * hsize + x0] = level;
+        plane.set(size_t(y0) * hsize + x0 + 1, level);
+        plane.set(size_t(y0 + 1) * hsize + x0, level);
     }
     void Path(const std::string& text)
     {

@@ -139,11 +139,13 @@ protected:
             for (int32_t x = 0; x < hsize; ++x) {
                 const double light = Light(x, y);
                 const double level = black + light + std::sqrt(read * read + gain * light) * normal(random);
-                value[size_t(y) * hsize + x] =
-                    static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, 65535.0));
+                value.set(size_t(y) * hsize + x,
+                          static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, 65535.0)));
             }
         }
-        maxvalue = static_cast<float>(*std::max_element(value.begin(), value.end()));
+        uint16_t highest = 0;
+        for (size_t i = 0; i < value.size(); ++i) highest = std::max(highest, value[i]);
+        maxvalue = static_cast<float>(highest);
     }
 
     static constexpr float black = 1000.0f;
@@ -236,8 +238,8 @@ TEST_F(NoisyFrame, SaturatedBandSamplesFlagTheirRowAndAPathBesideTheBeamFindsNoB
     std::mt19937_64 random(5);
     Draw(random);
     // Two green samples of band cells at the clip on row 60.
-    value[size_t(60) * hsize + 501] = 65000;
-    value[size_t(61) * hsize + 498] = 65000;
+    value.set(size_t(60) * hsize + 501, 65000);
+    value.set(size_t(61) * hsize + 498, 65000);
     maxvalue = 65000.0f;
     Path(beam_x);
     int32_t row90;
@@ -252,7 +254,7 @@ TEST_F(NoisyFrame, SaturatedBandSamplesFlagTheirRowAndAPathBesideTheBeamFindsNoB
     EXPECT_STREQ(Flags_text(row_uncertainty[5]), "sat");
     EXPECT_STREQ(Flags_text(row_uncertainty[4]), "-");
 
-    value[size_t(61) * hsize + 498] = 1000;   // one pixel at the highest level: no clip
+    value.set(size_t(61) * hsize + 498, 1000);   // one pixel at the highest level: no clip
     Measure_uncertainties(C, row90);
     EXPECT_TRUE(std::isinf(clip_level));
     for (const RowUncertainty& row : row_uncertainty) EXPECT_FALSE(row.sat);

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+#include <tiffio.h>
+
 #include "driver/settings.h"
 #include "input/laserpath.h"
 #include "model/lens.h"
@@ -15,8 +17,47 @@ namespace scene_model {
 const char* const laser_name = "scene_laser.pgm";
 const char* const dark_name = "scene_dark.pgm";
 const char* const truth_name = "scene_truth.txt";
+const char* const laser_raw_name = "scene_laser.dng";
+const char* const dark_raw_name = "scene_dark.dng";
 
 namespace {
+
+// Opens an uncompressed CFA DNG of the whole frame for writing row by row: 16-bit
+// samples of the RGGB mosaic starting with red at (0, 0), the active picture area
+// as ActiveArea, as a camera's raw converter would have written it.
+TIFF* Open_dng(const std::string& path)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr) return nullptr;
+    const uint8_t dng_version[4] = {1, 4, 0, 0};
+    const uint8_t backward_version[4] = {1, 1, 0, 0};
+    const uint16_t pattern_size[2] = {2, 2};
+    const uint8_t rggb[4] = {0, 1, 1, 2};
+    const uint32_t active_area[4] = {uint32_t(picture.y_from), uint32_t(picture.x_from),
+                                     uint32_t(picture.y_to + 1), uint32_t(picture.x_to + 1)};
+    const bool ok =
+        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, 0) && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, frame_width) &&
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, frame_height) &&
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16) && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA) &&
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16) &&
+        TIFFSetField(tiff, TIFFTAG_MAKE, "TAVROLIN") &&
+        TIFFSetField(tiff, TIFFTAG_MODEL, "sample scene") &&
+        TIFFSetField(tiff, TIFFTAG_SOFTWARE, "tavrolin-scene") &&
+        TIFFSetField(tiff, TIFFTAG_DNGVERSION, dng_version) &&
+        TIFFSetField(tiff, TIFFTAG_DNGBACKWARDVERSION, backward_version) &&
+        TIFFSetField(tiff, TIFFTAG_UNIQUECAMERAMODEL, "TAVROLIN sample scene") &&
+        TIFFSetField(tiff, TIFFTAG_CFAREPEATPATTERNDIM, pattern_size) &&
+        TIFFSetField(tiff, TIFFTAG_CFAPATTERN, 4, rggb) &&
+        TIFFSetField(tiff, TIFFTAG_ACTIVEAREA, active_area);
+    if (!ok) {
+        TIFFClose(tiff);
+        return nullptr;
+    }
+    return tiff;
+}
 
 constexpr double pi = 3.141592653589793;
 
@@ -320,12 +361,23 @@ std::string Picture_name(bool laser, int number)
 }
 
 std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser,
-                          int number)
+                          int number, bool dng)
 {
     const std::string path = folder + "/" + Picture_name(laser, number);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return "can't create " + path;
     std::fprintf(file, "P5\n%d %d\n65535\n", frame_width, frame_height);
+    std::string raw_file = laser ? laser_raw_name : dark_raw_name;
+    if (number > 1) {
+        const size_t dot = raw_file.rfind('.');
+        raw_file = raw_file.substr(0, dot) + "_" + std::to_string(number) + raw_file.substr(dot);
+    }
+    const std::string raw_path = folder + "/" + raw_file;
+    TIFF* raw = dng ? Open_dng(raw_path) : nullptr;
+    if (dng && raw == nullptr) {
+        std::fclose(file);
+        return "can't create " + raw_path;
+    }
 
     // The two pictures draw from separate streams of the same seed; further frames
     // and darks mix their number into the stream's seed (splitmix64 spreads it).
@@ -337,17 +389,29 @@ std::string Write_picture(const SceneSettings& scene, const std::string& folder,
     }
     Seed(prng, stream);
     std::vector<unsigned char> row(2 * size_t(frame_width));
+    std::vector<uint16_t> raw_row(static_cast<size_t>(frame_width));
     bool written = true;
+    bool raw_written = true;
     for (int32_t y = 0; y < frame_height && written; ++y) {
         for (int32_t x = 0; x < frame_width; ++x) {
             const uint16_t s = Sample(scene, prng, laser, x, y);
             row[2 * size_t(x)] = static_cast<unsigned char>(s >> 8);
             row[2 * size_t(x) + 1] = static_cast<unsigned char>(s & 0xFF);
+            raw_row[size_t(x)] = s;
         }
         written = std::fwrite(row.data(), 1, row.size(), file) == row.size();
+        if (raw != nullptr && raw_written) {
+            raw_written = TIFFWriteScanline(raw, raw_row.data(), static_cast<uint32_t>(y), 0) == 1;
+        }
     }
     written = std::fclose(file) == 0 && written;
-    return written ? "" : "can't write " + path;
+    if (!written) return "can't write " + path;
+    if (raw != nullptr) {
+        raw_written = TIFFFlush(raw) == 1 && raw_written;
+        TIFFClose(raw);
+        if (!raw_written) return "can't write " + raw_path;
+    }
+    return "";
 }
 
 std::string Write_configuration(const SceneSettings& scene, const std::string& folder)

@@ -115,13 +115,18 @@ std::vector<TruthRow> Truth_table(const SceneSettings& scene);
 extern const char* const laser_name;
 extern const char* const dark_name;
 extern const char* const truth_name;
+extern const char* const laser_raw_name;   // the pictures as raw files (DNG)
+extern const char* const dark_raw_name;
 // Picture `number` (1, 2, ...) of its kind: number 1 is named laser_name or dark_name
 // and drawn from the seed's own stream as it always was; number k > 1 is named with
 // "_k" before the extension and drawn from a stream of its own, so that every frame
 // shows the same expected scene with independent noise.
 std::string Picture_name(bool laser, int number);
+// Writes picture `number` of its kind as a PGM and, with `dng`, the same samples
+// also as an uncompressed CFA DNG of the whole frame (RGGB, 16-bit, ActiveArea the
+// active picture area), which DCRAW's "-E -4 -W -j -t 0" turns back into the PGM.
 std::string Write_picture(const SceneSettings& scene, const std::string& folder, bool laser,
-                          int number = 1);
+                          int number = 1, bool dng = false);
 std::string Write_configuration(const SceneSettings& scene, const std::string& folder);
 std::string Write_path(const SceneSettings& scene, const std::string& folder);
 std::string Write_truth(const std::vector<TruthRow>& truth, const std::string& folder);

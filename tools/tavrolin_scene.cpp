@@ -58,9 +58,11 @@ bool Positive(const char* text, bool zero, double& number)
 constexpr int32_t int_max = std::numeric_limits<int32_t>::max();
 
 // How many laser and dark pictures of the same scene to write, each with noise of
-// its own (the first ones are the scene's usual pictures).
+// its own (the first ones are the scene's usual pictures), and whether each is also
+// written as a raw file.
 int32_t frames = 1;
 int32_t darks = 1;
+bool dng = false;
 
 // The options: each a name, the name of its argument (none for a flag), a line of help
 // and what it sets. A setter returns false when the argument is not valid.
@@ -82,6 +84,11 @@ const Option options[] = {
     {"--no-dark", nullptr, "write no dark picture; the configuration then says NODARK",
      [](SceneSettings& s, const char*) {
          s.dark_frame = false;
+         return true;
+     }},
+    {"--dng", nullptr, "write each picture also as a raw file, an uncompressed CFA DNG (scene_laser.dng, scene_dark.dng) holding the same samples",
+     [](SceneSettings&, const char*) {
+         dng = true;
          return true;
      }},
     {"--frames", "K", "write K laser pictures of the same scene with independent noise (scene_laser.pgm, scene_laser_2.pgm, ...; default 1)",
@@ -201,10 +208,10 @@ int main(int argc, char** argv)
     bool ok = Report(scene_model::Write_configuration(scene, folder)) &&
               Report(scene_model::Write_path(scene, folder)) &&
               Report(scene_model::Write_truth(scene_model::Truth_table(scene), folder)) &&
-              Report(scene_model::Write_picture(scene, folder, true));
-    if (ok && scene.dark_frame) ok = Report(scene_model::Write_picture(scene, folder, false));
-    for (int k = 2; ok && k <= frames; ++k) ok = Report(scene_model::Write_picture(scene, folder, true, k));
-    for (int k = 2; ok && k <= darks; ++k) ok = Report(scene_model::Write_picture(scene, folder, false, k));
+              Report(scene_model::Write_picture(scene, folder, true, 1, dng));
+    if (ok && scene.dark_frame) ok = Report(scene_model::Write_picture(scene, folder, false, 1, dng));
+    for (int k = 2; ok && k <= frames; ++k) ok = Report(scene_model::Write_picture(scene, folder, true, k, dng));
+    for (int k = 2; ok && k <= darks; ++k) ok = Report(scene_model::Write_picture(scene, folder, false, k, dng));
     if (!ok) return 1;
     std::cout << "Scene written to " << folder << " (seed " << scene.seed
               << (scene.dark_frame ? ", with dark picture)" : ", no dark picture)") << std::endl;

@@ -6,10 +6,11 @@
 // returned, so that a crash or an abort can't pass for one of these.
 enum ExitCode : int {
     exit_complete = 0,           // every stage ran and both products were written
-    exit_bad_picture = 2,        // a picture can't be used: not a binary PGM ("P5"),
-                                 // missing, not a regular file, truncated, of a size that
-                                 // can't be processed or beyond the frame limit, a dark
-                                 // picture of another size, or no memory for its plane
+    exit_bad_picture = 2,        // a picture can't be used: neither a binary PGM ("P5")
+                                 // nor a raw file with an RGGB mosaic, missing, not a
+                                 // regular file, truncated, of a size that can't be
+                                 // processed or beyond the frame limit, a dark picture
+                                 // of another size, or no memory for its plane
     exit_not_16_bit = 3,         // a picture's maximum value is not 65535
     exit_bad_configuration = 4,  // the configuration file is missing, unreadable, not a
                                  // regular file, or holds a token too long or with a NUL

@@ -1,7 +1,8 @@
 // TAVROLIN: the brightness of a laser beam photographed from the side through a
-// fish-eye lens, from the camera's raw frame as a 16-bit PGM. The run reads its
-// settings, the beam path and the pictures, measures the sensor's dark levels,
-// and writes the corrected green picture and the beam's data table.
+// fish-eye lens, from the camera's raw frame (the raw file, or DCRAW's 16-bit PGM of
+// it). The run reads its settings, the beam path and the pictures, measures the
+// sensor's dark levels, and writes the corrected green picture and the beam's data
+// table.
 //
 // The run, one stage after the other, each leaving its results in the run state:
 //  1. the banner;

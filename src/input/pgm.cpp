@@ -4,13 +4,12 @@
 #include <cstring>
 #include <ostream>
 #include <limits>
-#include <new>
-#include <sys/mman.h>
 
 #include "driver/console.h"
 #include "driver/run_codes.h"
 #include "driver/settings.h"
-#include "input/input_file.h"
+#include "input/picture_file.h"
+#include "input/raw_picture.h"
 
 int32_t hsize = 0;
 int32_t vsize = 0;
@@ -22,9 +21,6 @@ namespace {
 
 constexpr int32_t sixteen_bit_maxval = 65535;
 
-// Samples read from a picture file at a time (256 KiB).
-constexpr size_t samples_per_block = size_t{1} << 17;
-
 // The first cell origin and one past the last cell column (or row) that a run of
 // pixel positions from `first` to `last` reads; a cell's origin is the position
 // less its remainder by 2, which truncates toward zero.
@@ -32,31 +28,6 @@ void Cell_extent(int64_t first, int64_t last, int64_t& lowest, int64_t& beyond)
 {
     lowest = first - first % 2;
     beyond = last - last % 2 + 2;
-}
-
-// Asks the system to back a fresh plane with large pages where it can: a full frame
-// otherwise takes some 13000 page faults per plane. Only a hint; nothing depends on it.
-void Prefer_large_pages(void* start, size_t bytes)
-{
-#ifdef MADV_HUGEPAGE
-    const uintptr_t huge = uintptr_t{1} << 21;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(start) + huge - 1) & ~(huge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(huge - 1);
-    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)start;
-    (void)bytes;
-#endif
-}
-
-// Opens a picture (a regular file only) for reading; an empty text on success,
-// else the reason.
-std::string Open_picture(const std::string& name, InputFile& file)
-{
-    std::string reason;
-    bool not_regular;
-    if (!file.Open(name, reason, not_regular)) return "Can't open picture file '" + name + "': " + reason;
-    return std::string();
 }
 
 void Print_sizes(int32_t width, int32_t height, int32_t maxval)
@@ -75,7 +46,8 @@ int End_invalid(const std::string& identifier, const char* name)
     Console() << "Identifier of the file: '" << identifier << "'" << std::endl;
     const int code = End_stage(exit_bad_picture,
                                "Input file " + std::string(name) + " is not a valid 16-bit PGM file");
-    Console() << "The pictures must be 16-bit binary PGM files (P5); " << dcraw_advice << std::endl;
+    Console() << "The pictures must be 16-bit binary PGM files (P5) or camera raw files; "
+              << dcraw_advice << std::endl;
     return code;
 }
 
@@ -101,75 +73,171 @@ void Print_open_advice(bool laser)
               << "'; names are taken relative to the folder tavrolin runs in." << std::endl;
 }
 
+// A picture file after the steps that both pictures take: a PGM, or a raw file
+// whose samples are still to be decoded.
+struct Opened_picture {
+    std::shared_ptr<PictureBytes> file;
+    std::unique_ptr<RawPicture> raw;   // a raw file, else none
+    size_t header_end = 0;   // a PGM's offset just after the maximum value
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t maxval = 0;
+};
+
+// Makes the file's first `length` bytes the bytes at hand; false after a message
+// when they can't be had.
+bool Load_or_report(PictureBytes& file, size_t length, const char* name)
+{
+    const std::string reason = file.Load(length);
+    if (reason.empty()) return true;
+    End_stage(exit_bad_picture, "Picture '" + std::string(name) + "' can't be read: " + reason);
+    return false;
+}
+
+// True when the first bytes read hold the whole header, as far as the header can
+// be read, or the whole file: a header that runs to their end needs more of them.
+bool Header_within_first_bytes(const PictureBytes& file)
+{
+    if (file.size() >= file.file_size()) return true;
+    Byte_stream probe(file.data(), file.size());
+    std::string identifier;
+    int32_t width = 0, height = 0, maxval = 0;
+    if (!Read_pgm_identifier(probe, identifier)) return true;
+    Read_pgm_header(probe, width, height, maxval);
+    return probe.Position() < file.size();
+}
+
+// The steps both pictures take: opens the file, checks the identifier, prints
+// `before_opened` and the opened line, reads the header into `picture` and prints
+// it, and checks that the samples are 16-bit. A file that is not a PGM but a raw
+// file that LibRaw knows shows the same lines: its full raw frame's size, and 65535
+// levels, as DCRAW's 16-bit PGM of it declares. Returns 0 to go on, or the exit code.
+int Open_picture(const char* name, bool laser, Opened_picture& picture)
+{
+    auto file = std::make_shared<PictureBytes>();
+    const std::string failure = Open_picture_file(name, *file);
+    if (!failure.empty()) {
+        const int code = End_stage(exit_bad_picture, failure);
+        Print_open_advice(laser);
+        return code;
+    }
+    if (!Header_within_first_bytes(*file) && !Load_or_report(*file, file->file_size(), name)) {
+        return exit_bad_picture;
+    }
+    Byte_stream in(file->data(), file->size());
+    std::string identifier;
+    if (!Read_pgm_identifier(in, identifier)) {
+        // LibRaw reads the whole file; one that can't be had is no raw file.
+        auto raw = std::make_unique<RawPicture>();
+        std::string reason;
+        const Raw_opening opening =
+            file->Load(file->file_size()).empty() ? raw->Open(*file, name, reason) : raw_not_known;
+        switch (opening) {
+        case raw_not_known:
+            return End_invalid(identifier, name);
+        case raw_refused:
+            return End_stage(exit_bad_picture, reason);
+        case raw_opened:
+            break;
+        }
+        picture.width = raw->Width();
+        picture.height = raw->Height();
+        picture.maxval = sixteen_bit_maxval;
+        picture.raw = std::move(raw);
+    }
+    Console() << (laser ? "" : "\n") << name << " file was opened succesfully..." << std::endl;
+    if (!picture.raw) Read_pgm_header(in, picture.width, picture.height, picture.maxval);
+    Print_sizes(picture.width, picture.height, picture.maxval);
+    if (picture.maxval != sixteen_bit_maxval) return End_not_16_bit(picture.maxval);
+    picture.header_end = in.Position();
+    picture.file = std::move(file);
+    return 0;
+}
+
+// Takes the laser picture's number of samples from an opened picture into `plane`
+// and ends the line with "OK". Returns 0 to go on, or the exit code.
+int Take_samples(const Opened_picture& picture, const char* name, ImagePlane& plane)
+{
+    // Only the bytes up to the last sample are mapped, once the file is known to
+    // hold them.
+    const size_t count = size_t(hsize) * size_t(vsize);
+    if (!picture.raw && picture.header_end < picture.file->file_size() &&
+        (picture.file->file_size() - picture.header_end - 1) / 2 >= count) {
+        const std::string reason = picture.file->Load(picture.header_end + 1 + 2 * count);
+        if (picture.file->Out_of_memory()) {
+            return End_stage(exit_bad_picture, "not enough memory for picture '" +
+                                                   std::string(name) + "' (" +
+                                                   std::to_string(count) + " samples of 2 bytes)");
+        }
+        if (!reason.empty()) {
+            return End_stage(exit_bad_picture,
+                             "Picture '" + std::string(name) + "' can't be read: " + reason);
+        }
+    }
+    const std::string failure =
+        picture.raw ? picture.raw->Decode(name, plane)
+                    : Take_pgm_samples(picture.file, picture.file->data(), picture.file->size(),
+                                       picture.header_end, name, count, plane);
+    if (!failure.empty()) return End_stage(exit_bad_picture, failure);
+    Console() << "OK" << std::endl;
+    return 0;
+}
+
 int Read_laser_picture()
 {
     Console() << "Reading laser path image from file..." << std::endl;
-    InputFile picture_file;
-    std::istream file(&picture_file);
-    std::string failure = Open_picture(filename, picture_file);
-    if (!failure.empty()) {
-        const int code = End_stage(exit_bad_picture, failure);
-        Print_open_advice(true);
-        return code;
-    }
-    std::string identifier;
-    if (!Read_pgm_identifier(file, identifier)) return End_invalid(identifier, filename);
-    Console() << filename << " file was opened succesfully..." << std::endl;
-    Read_pgm_header(file, hsize, vsize, resolution);
-    Print_sizes(hsize, vsize, resolution);
-    if (resolution != sixteen_bit_maxval) return End_not_16_bit(resolution);
-    failure = Check_frame_size(filename, hsize, vsize);
+    Opened_picture picture;
+    int code = Open_picture(filename, true, picture);
+    hsize = picture.width;
+    vsize = picture.height;
+    resolution = picture.maxval;
+    if (code != 0) return code;
+    std::string failure = Check_frame_size(filename, hsize, vsize);
     if (!failure.empty()) return End_stage(exit_bad_picture, failure);
     failure = Check_settings_for_picture(filename, hsize, vsize);
     if (!failure.empty()) return End_stage(exit_bad_configuration, failure);
     Console() << "Reading image data from file..." << std::flush;
-    failure = Read_pgm_samples(file, filename, size_t(hsize) * size_t(vsize), value);
-    if (!failure.empty()) return End_stage(exit_bad_picture, failure);
-    Console() << "OK" << std::endl;
-    return 0;
+    return Take_samples(picture, filename, value);
 }
 
 int Read_background_picture()
 {
-    const size_t count = size_t(hsize) * size_t(vsize);
     if (std::strcmp(filename_bckg, no_dark_name) == 0) {
         Console() << "No background image is available - using zero levels." << std::endl;
         value_bckg.clear();
-        value_bckg.shrink_to_fit();
         return 0;
     }
     Console() << "Reading background image data from file..." << std::flush;
-    InputFile picture_file;
-    std::istream file(&picture_file);
-    std::string failure = Open_picture(filename_bckg, picture_file);
-    if (!failure.empty()) {
-        const int code = End_stage(exit_bad_picture, failure);
-        Print_open_advice(false);
-        return code;
-    }
-    std::string identifier;
-    if (!Read_pgm_identifier(file, identifier)) return End_invalid(identifier, filename_bckg);
-    Console() << std::endl << filename_bckg << " file was opened succesfully..." << std::endl;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t maxval = 0;
-    Read_pgm_header(file, width, height, maxval);
-    Print_sizes(width, height, maxval);
-    if (maxval != sixteen_bit_maxval) return End_not_16_bit(maxval);
+    Opened_picture picture;
+    if (int code = Open_picture(filename_bckg, false, picture)) return code;
     // The dark samples are subtracted pixel by pixel: the frames must be the same.
-    if (width != hsize || height != vsize) {
+    if (picture.width != hsize || picture.height != vsize) {
         return End_stage(exit_bad_picture, "Background picture '" + std::string(filename_bckg) +
-                                               "' is " + std::to_string(width) + " x " +
-                                               std::to_string(height) + ", but the laser picture is " +
+                                               "' is " + std::to_string(picture.width) + " x " +
+                                               std::to_string(picture.height) +
+                                               ", but the laser picture is " +
                                                std::to_string(hsize) + " x " + std::to_string(vsize));
     }
-    failure = Read_pgm_samples(file, filename_bckg, count, value_bckg);
-    if (!failure.empty()) return End_stage(exit_bad_picture, failure);
-    Console() << "OK" << std::endl;
-    return 0;
+    return Take_samples(picture, filename_bckg, value_bckg);
 }
 
 }  // namespace
+
+Byte_stream::Buffer::Buffer(const unsigned char* bytes, size_t size)
+{
+    char* begin = const_cast<char*>(reinterpret_cast<const char*>(bytes));
+    setg(begin, begin, begin + size);
+}
+
+Byte_stream::Byte_stream(const unsigned char* bytes, size_t size)
+    : std::istream(&buffer_), buffer_(bytes, size)
+{
+}
+
+Byte_stream::Byte_stream(const std::string& bytes)
+    : Byte_stream(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())
+{
+}
 
 bool Read_pgm_identifier(std::istream& in, std::string& shown)
 {
@@ -236,49 +304,93 @@ std::string Check_frame_size(const std::string& name, int32_t width, int32_t hei
     return std::string();
 }
 
-std::string Read_pgm_samples(std::istream& in, const std::string& name, size_t count,
+std::string Take_pgm_samples(std::shared_ptr<const void> owner, const unsigned char* bytes,
+                             size_t size, size_t at, const std::string& name, size_t count,
                              ImagePlane& plane)
 {
-    const std::string truncated = "Picture '" + name + "' ends before its " +
-                                  std::to_string(count) + " samples";
-    if (in.get() == std::char_traits<char>::eof()) return truncated;
-
-    // Compare what the header promises with what the file holds before allocating.
-    const std::streampos start = in.tellg();
-    in.seekg(0, std::ios::end);
-    const std::streampos end = in.tellg();
-    in.seekg(start);
-    if (start < 0 || end < start || !in) return truncated;
-    if (static_cast<uint64_t>(end - start) / 2 < count) return truncated;
-
-    // Block reads into a buffer that stays in the cache, where the bytes are put in
-    // order, then appended: the plane is written once, never zero-filled first.
-    plane.clear();
-    plane.shrink_to_fit();
-    std::vector<uint16_t> block;
-    try {
-        plane.reserve(count);
-        block.resize(std::min(count, samples_per_block));
-    } catch (const std::bad_alloc&) {
-        plane.shrink_to_fit();
-        return "not enough memory for picture '" + name + "' (" + std::to_string(count) +
-               " samples of 2 bytes)";
+    // The separator, then two bytes per sample: compared with what the file holds
+    // before the plane is made.
+    if (at >= size || (size - at - 1) / 2 < count) {
+        return "Picture '" + name + "' ends before its " + std::to_string(count) + " samples";
     }
-    Prefer_large_pages(plane.data(), count * sizeof(uint16_t));
-    for (size_t done = 0; done < count;) {
-        const size_t samples = std::min(count - done, samples_per_block);
-        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(2 * samples));
-        if (static_cast<size_t>(in.gcount()) != 2 * samples) return truncated;
-        // Samples are stored most significant byte first.
-        for (size_t i = 0; i < samples; ++i) {
-            unsigned char bytes[2];
-            std::memcpy(bytes, &block[i], 2);
-            block[i] = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-        }
-        plane.insert(plane.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(samples));
-        done += samples;
-    }
+    plane = ImagePlane(std::move(owner), bytes + at + 1, count);
     return std::string();
+}
+
+ImagePlane::ImagePlane(std::shared_ptr<const void> owner, const unsigned char* samples,
+                       size_t count)
+    : owner_(std::move(owner)), samples_(samples), count_(count)
+{
+}
+
+ImagePlane::ImagePlane(const ImagePlane& other)
+    : owner_(other.owner_), held_(other.held_), count_(other.count_)
+{
+    samples_ = owner_ ? other.samples_ : held_.data();
+}
+
+ImagePlane::ImagePlane(ImagePlane&& other) noexcept
+    : owner_(std::move(other.owner_)), held_(std::move(other.held_)),
+      samples_(other.samples_), count_(other.count_)
+{
+    other.samples_ = nullptr;
+    other.count_ = 0;
+}
+
+ImagePlane& ImagePlane::operator=(ImagePlane other) noexcept
+{
+    owner_ = std::move(other.owner_);
+    held_ = std::move(other.held_);
+    samples_ = other.samples_;
+    count_ = other.count_;
+    other.samples_ = nullptr;
+    other.count_ = 0;
+    return *this;
+}
+
+unsigned char* ImagePlane::Own()
+{
+    if (owner_) {
+        held_.assign(samples_, samples_ + 2 * count_);
+        owner_.reset();
+    }
+    samples_ = held_.data();
+    return held_.data();
+}
+
+void ImagePlane::set(size_t index, uint16_t sample)
+{
+    unsigned char* bytes = Own() + 2 * index;
+    bytes[0] = static_cast<unsigned char>(sample >> 8);
+    bytes[1] = static_cast<unsigned char>(sample & 0xFF);
+}
+
+void ImagePlane::assign(size_t count, uint16_t sample)
+{
+    owner_.reset();
+    held_.resize(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        held_[2 * i] = static_cast<unsigned char>(sample >> 8);
+        held_[2 * i + 1] = static_cast<unsigned char>(sample & 0xFF);
+    }
+    samples_ = held_.data();
+    count_ = count;
+}
+
+void ImagePlane::resize(size_t count)
+{
+    Own();
+    held_.resize(2 * count, 0);
+    samples_ = held_.data();
+    count_ = count;
+}
+
+void ImagePlane::clear()
+{
+    owner_.reset();
+    std::vector<unsigned char>().swap(held_);
+    samples_ = nullptr;
+    count_ = 0;
 }
 
 int Read_pictures()

@@ -36,15 +36,16 @@ void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
     if (x_from >= x_to) return;
 
     const size_t top = size_t(hsize) * size_t(y - y % 2);
-    const uint16_t* laser_top = value.data() + top;
-    const uint16_t* laser_bottom = laser_top + hsize;
+    const unsigned char* laser_top = value.stored() + 2 * top;
+    const unsigned char* laser_bottom = laser_top + 2 * size_t(hsize);
     // An empty dark plane is read through a cell row of zeros.
-    static std::vector<uint16_t> zero_rows;
-    if (value_bckg.empty() && zero_rows.size() < 2 * size_t(hsize)) {
-        zero_rows.assign(2 * size_t(hsize), 0);
+    static std::vector<unsigned char> zero_rows;
+    if (value_bckg.empty() && zero_rows.size() < 4 * size_t(hsize)) {
+        zero_rows.assign(4 * size_t(hsize), 0);
     }
-    const uint16_t* dark_top = value_bckg.empty() ? zero_rows.data() : value_bckg.data() + top;
-    const uint16_t* dark_bottom = dark_top + hsize;
+    const unsigned char* dark_top =
+        value_bckg.empty() ? zero_rows.data() : value_bckg.stored() + 2 * top;
+    const unsigned char* dark_bottom = dark_top + 2 * size_t(hsize);
     const float level = zero_level_G;
     const float level_dark = zero_level_G_bckg;
 
@@ -54,10 +55,10 @@ void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
     // double holds more than twice the digits of a float).
     const auto net = [&](int32_t c) {
         const int32_t x0 = 2 * c;
-        const float laser =
-            static_cast<float>(int32_t{laser_top[x0 + 1]} + laser_bottom[x0]) * 0.5f - level;
-        const float dark =
-            static_cast<float>(int32_t{dark_top[x0 + 1]} + dark_bottom[x0]) * 0.5f - level_dark;
+        const float laser = static_cast<float>(int32_t{Stored_sample(laser_top, x0 + 1)} +
+                                               Stored_sample(laser_bottom, x0)) * 0.5f - level;
+        const float dark = static_cast<float>(int32_t{Stored_sample(dark_top, x0 + 1)} +
+                                              Stored_sample(dark_bottom, x0)) * 0.5f - level_dark;
         return laser - dark;
     };
 

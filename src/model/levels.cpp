@@ -71,7 +71,10 @@ void Find_extremes()
 {
     uint16_t lowest = 65535;
     uint16_t highest = 0;
-    for (const uint16_t sample : value) {
+    const unsigned char* samples = value.stored();
+    const size_t count = value.size();
+    for (size_t i = 0; i < count; ++i) {
+        const uint16_t sample = Stored_sample(samples, i);
         lowest = sample < lowest ? sample : lowest;
         highest = sample > highest ? sample : highest;
     }

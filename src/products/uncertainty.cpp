@@ -472,7 +472,8 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
     row_uncertainty.clear();
     // The clip: the highest level when at least two pixels reach it.
     const uint16_t highest = static_cast<uint16_t>(maxvalue);
-    const size_t at_highest = static_cast<size_t>(std::count(value.begin(), value.end(), highest));
+    size_t at_highest = 0;
+    for (size_t i = 0; i < value.size(); ++i) at_highest += value[i] == highest ? 1 : 0;
     clip_level = !std::isnan(saturation) ? saturation
                  : at_highest >= 2        ? double{maxvalue}
                                           : std::numeric_limits<double>::infinity();

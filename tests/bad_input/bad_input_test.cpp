@@ -51,7 +51,8 @@ const std::string laser_advice =
 const std::string dark_advice = "The dark picture is token 2 (NODARK for none) of 'tavrolinconfig.txt'; "
                                 "names are taken relative to the folder tavrolin runs in.\n";
 const std::string dcraw = "make the 16-bit mosaic from the camera's raw file with: dcraw -E -4 -W -j -t 0 FILE\n";
-const std::string not_p5_advice = "The pictures must be 16-bit binary PGM files (P5); " + dcraw;
+const std::string not_p5_advice =
+    "The pictures must be 16-bit binary PGM files (P5) or camera raw files; " + dcraw;
 const std::string eight_bit_advice = "The picture holds 8-bit samples; " + dcraw;
 const std::string unread_header_advice = "The header's numbers could not be read (a comment line in the header?); " + dcraw;
 

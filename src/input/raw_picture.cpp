@@ -1,0 +1,114 @@
+#include "input/raw_picture.h"
+
+#include <cstring>
+#include <libraw/libraw.h>
+
+struct RawPicture::Decoder {
+    LibRaw raw;
+    int data_errors = 0;   // LibRaw's reports of samples it could not read
+};
+
+namespace {
+
+// LibRaw's report of raw data it could not read (the file ends early, or a sample
+// block is damaged), counted instead of printed.
+void Count_data_error(void* data, const char*, const int)
+{
+    ++*static_cast<int*>(data);
+}
+
+// True for a netpbm identifier ("P1" to "P7"): such a file is never a raw file.
+bool Has_netpbm_identifier(const PictureBytes& bytes)
+{
+    return bytes.size() >= 2 && bytes.data()[0] == 'P' && bytes.data()[1] >= '1' &&
+           bytes.data()[1] <= '7';
+}
+
+}  // namespace
+
+RawPicture::RawPicture() : decoder_(std::make_shared<Decoder>()) {}
+
+RawPicture::~RawPicture() = default;
+
+int32_t RawPicture::Width() const { return decoder_->raw.imgdata.sizes.raw_width; }
+
+int32_t RawPicture::Height() const { return decoder_->raw.imgdata.sizes.raw_height; }
+
+Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
+                             std::string& reason)
+{
+    if (bytes.size() == 0 || Has_netpbm_identifier(bytes)) return raw_not_known;
+    LibRaw& raw = decoder_->raw;
+    raw.set_dataerror_handler(Count_data_error, &decoder_->data_errors);
+    // LibRaw only reads the buffer.
+    const int status = raw.open_buffer(const_cast<unsigned char*>(bytes.data()), bytes.size());
+    // A file that LibRaw can't identify (a TIFF picture, or a raw file cut short
+    // before its samples' places) is no raw file that it knows.
+    if (status != LIBRAW_SUCCESS) return raw_not_known;
+    const std::string refused = "Raw file '" + name + "' can't be used: ";
+    const libraw_iparams_t& about = raw.imgdata.idata;
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+    if (about.filters < 1000 || about.colors != 3 || about.is_foveon) {
+        reason = refused + "it holds no Bayer mosaic of red, green and blue cells";
+        return raw_refused;
+    }
+    // LibRaw gives the colour of a pixel by its place in the visible area, which
+    // starts at the margins of the raw frame (a DNG's CFA pattern starts at the
+    // corner of its ActiveArea).
+    const auto colour = [&](int row, int column) {
+        return raw.FC((row - sizes.top_margin) & 15, (column - sizes.left_margin) & 15);
+    };
+    for (int row = 0; row < 8; ++row) {
+        for (int column = 0; column < 2; ++column) {
+            const int expected = row % 2 == 0 ? (column == 0 ? 0 : 1) : (column == 0 ? 1 : 2);
+            int found = colour(row, column);
+            if (found == 3) found = 1;   // the second green
+            if (found != expected) {
+                reason = refused + "its mosaic is not red, green / green, blue at even coordinates";
+                return raw_refused;
+            }
+        }
+    }
+    return raw_opened;
+}
+
+std::string RawPicture::Decode(const std::string& name, ImagePlane& plane)
+{
+    LibRaw& raw = decoder_->raw;
+    const int status = raw.unpack();
+    const std::string refused = "Raw file '" + name + "' can't be decoded: ";
+    if (status != LIBRAW_SUCCESS) return refused + "LibRaw says \"" + libraw_strerror(status) + "\"";
+    if (decoder_->data_errors > 0) return refused + "it ends before its samples, or they are damaged";
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+    const uint16_t* samples = raw.imgdata.rawdata.raw_image;
+    if (samples == nullptr) return refused + "it holds no Bayer mosaic of red, green and blue cells";
+
+    const size_t width = sizes.raw_width;
+    const size_t pitch = sizes.raw_pitch / sizeof(uint16_t);
+    const size_t count = width * sizes.raw_height;
+    if (pitch == width) {
+        // The rows follow each other without a gap: the samples are put in the planes'
+        // byte order in place, and the plane views them.
+        uint16_t* in_place = raw.imgdata.rawdata.raw_image;
+        for (size_t i = 0; i < count; ++i) {
+            const uint16_t sample = in_place[i];
+            unsigned char bytes[2] = {static_cast<unsigned char>(sample >> 8),
+                                      static_cast<unsigned char>(sample & 0xFF)};
+            std::memcpy(&in_place[i], bytes, 2);
+        }
+        plane = ImagePlane(decoder_, reinterpret_cast<const unsigned char*>(in_place), count);
+        return std::string();
+    }
+    plane.assign(count, 0);
+    unsigned char* stored = plane.stored_for_writing();
+    for (size_t row = 0; row < sizes.raw_height; ++row) {
+        const uint16_t* from = samples + row * pitch;
+        unsigned char* to = stored + 2 * row * width;
+        for (size_t column = 0; column < width; ++column) {
+            to[2 * column] = static_cast<unsigned char>(from[column] >> 8);
+            to[2 * column + 1] = static_cast<unsigned char>(from[column] & 0xFF);
+        }
+    }
+    raw.recycle();
+    return std::string();
+}

@@ -1,0 +1,200 @@
+// The raw-file reader on small DNG files written here: which files it takes as raw
+// files, which it refuses and why, and the samples it decodes.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include "input/picture_file.h"
+#include "input/raw_picture.h"
+#include "support/scene_files.h"
+
+namespace {
+
+constexpr int32_t width = 48;
+constexpr int32_t height = 32;
+
+// The sample that the test pictures hold at (x, y).
+uint16_t Sample(int32_t x, int32_t y) { return static_cast<uint16_t>(1000 * y + 7 * x + 40000 * (x % 2)); }
+
+struct Dng {
+    std::array<uint8_t, 4> cfa = {0, 1, 1, 2};   // red, green / green, blue
+    std::array<uint32_t, 4> active_area = {2, 4, height, width};   // top, left, bottom, right
+    bool linear = false;                         // three samples per pixel, no mosaic
+};
+
+void Write_dng(const std::string& path, const Dng& dng)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    const uint8_t version[4] = {1, 4, 0, 0};
+    const uint16_t repeat[2] = {2, 2};
+    const uint16_t samples = dng.linear ? 3 : 1;
+    TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, 0);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, dng.linear ? 34892 : PHOTOMETRIC_CFA);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_MAKE, "TAVROLIN");
+    TIFFSetField(tiff, TIFFTAG_MODEL, "test");
+    TIFFSetField(tiff, TIFFTAG_DNGVERSION, version);
+    TIFFSetField(tiff, TIFFTAG_UNIQUECAMERAMODEL, "TAVROLIN test");
+    if (!dng.linear) {
+        TIFFSetField(tiff, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
+        TIFFSetField(tiff, TIFFTAG_CFAPATTERN, 4, dng.cfa.data());
+    }
+    TIFFSetField(tiff, TIFFTAG_ACTIVEAREA, dng.active_area.data());
+    std::vector<uint16_t> row(size_t(width) * samples);
+    for (int32_t y = 0; y < height; ++y) {
+        for (size_t i = 0; i < row.size(); ++i) row[i] = Sample(int32_t(i / samples), y);
+        ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0), 1);
+    }
+    TIFFClose(tiff);
+}
+
+// Writes a DNG as cameras and converters lay it out, its directory before its
+// samples (libtiff puts the directory last), so that a file cut short loses samples.
+void Write_dng_directory_first(const std::string& path)
+{
+    std::string file("II*\0\x08\0\0\0", 8);
+    const auto put16 = [&](uint32_t v) {
+        file.push_back(char(v & 0xFF));
+        file.push_back(char(v >> 8 & 0xFF));
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    const std::string text = std::string("TAVROLIN\0test\0\0", 16);   // Make, Model (padded)
+    constexpr uint32_t entries = 15;
+    const uint32_t text_at = 8 + 2 + entries * 12 + 4;
+    const uint32_t samples_at = text_at + uint32_t(text.size());
+    const uint32_t samples_size = 2 * width * height;
+    put16(entries);
+    const uint32_t directory[entries][4] = {
+        {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)},
+        {258, 3, 1, 16}, {259, 3, 1, 1}, {262, 3, 1, PHOTOMETRIC_CFA},
+        {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {273, 4, 1, samples_at},
+        {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, samples_size},
+        {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
+        {50706, 1, 4, 1 | 4 << 8}};   // DNG 1.4
+    for (const auto& entry : directory) {
+        put16(entry[0]);
+        put16(entry[1]);
+        put32(entry[2]);
+        put32(entry[3]);
+    }
+    put32(0);
+    file += text;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) put16(Sample(x, y));
+    }
+    scene::Write_file(path, file);
+}
+
+class RawPictureTest : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = scene::Make_folder(); }
+    void TearDown() override { scene::Remove_folder(folder_); }
+
+    // Opens the file `name` of the folder as a raw file.
+    Raw_opening Open(const std::string& name, RawPicture& raw, std::string& reason)
+    {
+        EXPECT_EQ(Open_picture_file(folder_ + "/" + name, bytes_), "");
+        EXPECT_EQ(bytes_.Load(bytes_.file_size()), "");
+        return raw.Open(bytes_, name, reason);
+    }
+
+    std::string folder_;
+    PictureBytes bytes_;
+};
+
+TEST_F(RawPictureTest, AnRggbMosaicIsDecodedWholeWithItsMaskedBorder)
+{
+    // A DNG's CFA pattern starts at the corner of its ActiveArea: one row down, the
+    // pattern there is green, blue / red, green for red at (0, 0) of the raw frame.
+    Dng dng;
+    dng.cfa = {1, 2, 0, 1};
+    dng.active_area = {1, 2, height, width};
+    Write_dng(folder_ + "/a.dng", dng);
+    RawPicture raw;
+    std::string reason;
+    ASSERT_EQ(Open("a.dng", raw, reason), raw_opened) << reason;
+    EXPECT_EQ(raw.Width(), width);
+    EXPECT_EQ(raw.Height(), height);
+    ImagePlane plane;
+    ASSERT_EQ(raw.Decode("a.dng", plane), "");
+    ASSERT_EQ(plane.size(), size_t(width) * height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            ASSERT_EQ(plane[size_t(y) * width + x], Sample(x, y)) << x << ", " << y;
+        }
+    }
+}
+
+TEST_F(RawPictureTest, ARawFileCutShortInItsSamplesIsRefusedWhenDecoded)
+{
+    Write_dng_directory_first(folder_ + "/whole.dng");
+    RawPicture whole;
+    std::string reason;
+    ASSERT_EQ(Open("whole.dng", whole, reason), raw_opened) << reason;
+    ImagePlane plane;
+    ASSERT_EQ(whole.Decode("whole.dng", plane), "");
+    ASSERT_EQ(plane.size(), size_t(width) * height);
+    EXPECT_EQ(plane[0], Sample(0, 0));
+    EXPECT_EQ(plane.back(), Sample(width - 1, height - 1));
+
+    const std::string bytes = scene::Read_file(folder_ + "/whole.dng");
+    scene::Write_file(folder_ + "/cut.dng", bytes.substr(0, bytes.size() - 1000));
+    RawPicture cut;
+    ASSERT_EQ(Open("cut.dng", cut, reason), raw_opened) << reason;
+    ImagePlane none;
+    EXPECT_EQ(cut.Decode("cut.dng", none),
+              "Raw file 'cut.dng' can't be decoded: LibRaw says \"Input/output error\"");
+    EXPECT_TRUE(none.empty());
+}
+
+TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)
+{
+    const struct {
+        const char* name;
+        Dng dng;
+        const char* reason;
+    } refused[] = {
+        {"grbg.dng", {{1, 0, 2, 1}, {2, 4, height, width}, false},
+         "Raw file 'grbg.dng' can't be used: its mosaic is not red, green / green, blue at even coordinates"},
+        {"bggr.dng", {{2, 1, 1, 0}, {2, 4, height, width}, false},
+         "Raw file 'bggr.dng' can't be used: its mosaic is not red, green / green, blue at even coordinates"},
+        {"shifted.dng", {{0, 1, 1, 2}, {1, 2, height, width}, false},
+         "Raw file 'shifted.dng' can't be used: its mosaic is not red, green / green, blue at even coordinates"},
+        {"linear.dng", {{0, 1, 1, 2}, {2, 4, height, width}, true},
+         "Raw file 'linear.dng' can't be used: it holds no Bayer mosaic of red, green and blue cells"},
+    };
+    for (const auto& c : refused) {
+        Write_dng(folder_ + "/" + c.name, c.dng);
+        RawPicture raw;
+        std::string reason;
+        EXPECT_EQ(Open(c.name, raw, reason), raw_refused) << c.name;
+        EXPECT_EQ(reason, c.reason);
+    }
+
+    // A file that LibRaw can't identify is no raw file, a TIFF picture included.
+    std::string reason;
+    for (const std::string& bytes : {std::string("P6\n2 2\n255\n") + std::string(12, 'x'),
+                                     std::string("hello, not a picture\n"),
+                                     std::string("II*\0", 4) + std::string(100, 'x')}) {
+        scene::Write_file(folder_ + "/other", bytes);
+        RawPicture other;
+        PictureBytes fresh;
+        ASSERT_EQ(Open_picture_file(folder_ + "/other", fresh), "");
+        EXPECT_EQ(other.Open(fresh, "other", reason), raw_not_known) << bytes << reason;
+    }
+}
+
+}  // namespace
