@@ -9,6 +9,7 @@ std::string stage_failure;
 namespace {
 
 std::ostream* console_stream = nullptr;   // none chosen: standard output
+std::ostream* advice_stream = nullptr;    // none chosen: standard error
 
 }  // namespace
 
@@ -20,6 +21,16 @@ std::ostream& Console()
 void Use_console(std::ostream& stream)
 {
     console_stream = &stream;
+}
+
+std::ostream& Advice()
+{
+    return advice_stream ? *advice_stream : std::cerr;
+}
+
+void Use_advice(std::ostream& stream)
+{
+    advice_stream = &stream;
 }
 
 int End_stage(int code, const std::string& reason)

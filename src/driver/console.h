@@ -13,6 +13,13 @@
 std::ostream& Console();
 void Use_console(std::ostream& stream);
 
+// The stream of advice: after a failure line of the report, what the user can do
+// about it (how to make a 16-bit picture, the system's reason, where files are looked
+// for). It goes to standard error, so that the console report on standard output
+// stays exactly the report; a driver may silence it (a night's workers do).
+std::ostream& Advice();
+void Use_advice(std::ostream& stream);
+
 // The reason the last stage that ended the run gave, without the ", ending..." the
 // console shows after it (empty while no stage has failed).
 extern std::string stage_failure;

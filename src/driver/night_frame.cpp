@@ -105,6 +105,10 @@ FrameRecord Measure_frame(const NightFrame& frame, const std::string& preamble)
     std::ostringstream console;
     Use_console(console);
     console << preamble;
+    // A failed frame is named with its reason; the advice lines of a single run would
+    // only repeat themselves frame after frame.
+    std::ostringstream advice;
+    Use_advice(advice);
     stage_failure.clear();
     product_folder = frame.folder;
     // The driver keeps both names within the capacity of the run parameters.
@@ -128,6 +132,7 @@ FrameRecord Measure_frame(const NightFrame& frame, const std::string& preamble)
         }
     }
     Use_console(std::cout);
+    Use_advice(std::cerr);
     product_folder.clear();
     record.measured = record.code == exit_complete;
     if (!record.measured) record.message = stage_failure;

@@ -98,7 +98,7 @@ std::string Shown_float(float number)
 // What the file must hold, after a message about one of its tokens.
 void Print_token_order()
 {
-    Console() << "The twelve tokens of '" << config_name
+    Advice() << "The twelve tokens of '" << config_name
               << "', in order: laser picture, dark picture or NODARK, laser distance (m), "
                  "elevation (deg), band width (pixels), side band scale, median half window (rows), "
                  "high-level limit, centre square size (pixels), image centre x, image centre y, "
@@ -110,8 +110,8 @@ void Print_token_order()
 // the system's, or empty when there is none to add.
 void Print_folder_advice(const std::string& reason)
 {
-    if (!reason.empty()) Console() << "The system's reason: " << reason << "; ";
-    Console() << "tavrolin reads '" << config_name << "', '" << path_file_name
+    if (!reason.empty()) Advice() << "The system's reason: " << reason << "; ";
+    Advice() << "tavrolin reads '" << config_name << "', '" << path_file_name
               << "' and the pictures from the folder it is started in." << std::endl;
 }
 

@@ -56,7 +56,7 @@ int main()
         Console() << "OK" << std::endl;
     } else {
         Console() << "Can't write to '" << corrected_picture_name << "' - file" << std::endl;
-        Console() << Product_failure_reason() << std::endl;
+        Advice() << Product_failure_reason() << std::endl;
         complete = false;
     }
     Console() << "Extracting tavrolin data into '" << data_table_name << "' file..." << std::flush;

@@ -43,8 +43,8 @@ bool Token_to_int32(const std::string& token, int32_t& number)
 // it; `reason` is the system's for a file that can't be read, or empty.
 void Print_path_advice(const std::string& reason)
 {
-    if (!reason.empty()) Console() << "The system's reason: " << reason << "; ";
-    Console() << "'" << path_name << "' in the folder tavrolin runs in holds the beam's course "
+    if (!reason.empty()) Advice() << "The system's reason: " << reason << "; ";
+    Advice() << "'" << path_name << "' in the folder tavrolin runs in holds the beam's course "
                  "as whole pixel coordinates, pairs x y, in any order." << std::endl;
 }
 

@@ -46,7 +46,7 @@ int End_invalid(const std::string& identifier, const char* name)
     Console() << "Identifier of the file: '" << identifier << "'" << std::endl;
     const int code = End_stage(exit_bad_picture,
                                "Input file " + std::string(name) + " is not a valid 16-bit PGM file");
-    Console() << "The pictures must be 16-bit binary PGM files (P5) or camera raw files; "
+    Advice() << "The pictures must be 16-bit binary PGM files (P5) or camera raw files; "
               << dcraw_advice << std::endl;
     return code;
 }
@@ -55,12 +55,12 @@ int End_not_16_bit(int32_t maxval)
 {
     const int code = End_stage(exit_not_16_bit, "PGM file has not a 16-bit brightness encoding");
     if (maxval > 0 && maxval <= 255) {
-        Console() << "The picture holds 8-bit samples; " << dcraw_advice << std::endl;
+        Advice() << "The picture holds 8-bit samples; " << dcraw_advice << std::endl;
     } else if (maxval == 0) {
-        Console() << "The header's numbers could not be read (a comment line in the header?); "
+        Advice() << "The header's numbers could not be read (a comment line in the header?); "
                   << dcraw_advice << std::endl;
     } else {
-        Console() << "The maximum value must be 65535; " << dcraw_advice << std::endl;
+        Advice() << "The maximum value must be 65535; " << dcraw_advice << std::endl;
     }
     return code;
 }
@@ -68,7 +68,7 @@ int End_not_16_bit(int32_t maxval)
 // Which picture failed to open, after the message that names its file.
 void Print_open_advice(bool laser)
 {
-    Console() << (laser ? "The laser picture is token 1" : "The dark picture is token 2 (NODARK for none)")
+    Advice() << (laser ? "The laser picture is token 1" : "The dark picture is token 2 (NODARK for none)")
               << " of '" << config_file_name
               << "'; names are taken relative to the folder tavrolin runs in." << std::endl;
 }

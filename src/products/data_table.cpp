@@ -28,7 +28,7 @@ double Radians(double degrees)
 void Report_failure()
 {
     Console() << "Can't write to '" << table_name << "' - file" << std::endl;
-    Console() << Product_failure_reason() << std::endl;
+    Advice() << Product_failure_reason() << std::endl;
 }
 
 }  // namespace

@@ -380,6 +380,37 @@ TEST(BadInput, ExactConsoleOfTheFourClassicFailures)
     for (const Case& c : cases) EXPECT_EQ(Check(c).console, c.console.front()) << c.what;
 }
 
+// The report on standard output is the console the classic failures have always
+// shown, line for line; the advice goes to standard error alone.
+TEST(BadInput, AdviceStaysOffTheConsoleReport)
+{
+    const std::string path_read = config_line + "OK\n" + path_line + "2 points read\n";
+    const struct {
+        const char* what;
+        Files files;
+        std::string report;
+        std::string advice;
+    } cases[] = {
+        {"no configuration file", {},
+         banner + config_line + "Can't read config file 'tavrolinconfig.txt', ending...\n",
+         "The system's reason: No such file or directory; " + folder_advice},
+        {"a colour picture (P6)", With_pictures({{"laser.pgm", "P6\n4 2\n255\n" + std::string(24, '\0')}}),
+         banner + path_read + laser_line + "Identifier of the file: 'P6'\n" +
+             "Input file laser.pgm is not a valid 16-bit PGM file, ending...\n",
+         not_p5_advice},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = scene::Make_folder();
+        for (const auto& file : c.files) scene::Write_file(folder + "/" + file.first, file.second);
+        const std::string command = "cd '" + folder + "' && '" + std::string(TAVROLIN_EXE) +
+                                    "' </dev/null >report.txt 2>advice.txt";
+        EXPECT_NE(std::system(command.c_str()), 0);
+        EXPECT_EQ(scene::Read_file(folder + "/report.txt"), c.report);
+        EXPECT_EQ(scene::Read_file(folder + "/advice.txt"), c.advice);
+    }
+}
+
 TEST(BadInput, ConfigurationRefused)
 {
     const std::string path = good_path;
