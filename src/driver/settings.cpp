@@ -218,29 +218,16 @@ int Read_configuration(const std::string& name)
 {
     Console() << "Reading parameters from '" << config_name << "' ..." << std::flush;
     const std::string unreadable = "Can't read config file '" + std::string(config_name) + "'";
-    InputFile file;
-    std::string reason;
-    bool not_regular;
-    if (!file.Open(name, reason, not_regular)) {
-        const int code = End_stage(exit_bad_configuration,
-                                   unreadable + (not_regular ? ": " + reason : std::string()));
-        Print_folder_advice(not_regular ? std::string() : reason);
-        return code;
-    }
-    std::istream config(&file);
-    errno = 0;
-    std::string failure = Parse_configuration(config);
-    if (file.Read_failed()) {   // opened, but a read failed
-        const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
-        const int code = End_stage(exit_bad_configuration, unreadable);
-        Print_folder_advice(reason_of_read);
-        return code;
-    }
-    if (!failure.empty()) {
-        const int code = End_stage(exit_bad_configuration, failure);
-        Print_token_order();
-        return code;
-    }
+    const int code = Read_input_file(
+        name, unreadable, exit_bad_configuration, Parse_configuration,
+        [](const std::string& reason, bool contents) {
+            if (contents) {
+                Print_token_order();
+            } else {
+                Print_folder_advice(reason);
+            }
+        });
+    if (code != 0) return code;
     Console() << "OK" << std::endl;
     return 0;
 }

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/console.h"
+
 namespace {
 
 // Bytes read from a file at a time.
@@ -210,4 +212,33 @@ std::string Shown_token(const std::string& token, size_t most)
     }
     if (token.size() > most) shown += "...";
     return shown;
+}
+
+int Read_input_file(const std::string& name, const std::string& unreadable, int code,
+                    const std::function<std::string(std::istream&)>& parse,
+                    const std::function<void(const std::string& reason, bool contents)>& advise)
+{
+    InputFile file;
+    std::string reason;
+    bool not_regular;
+    if (!file.Open(name, reason, not_regular)) {
+        End_stage(code, unreadable + (not_regular ? ": " + reason : std::string()));
+        advise(not_regular ? std::string() : reason, false);
+        return code;
+    }
+    std::istream in(&file);
+    errno = 0;
+    const std::string failure = parse(in);
+    if (file.Read_failed()) {   // opened, but a read failed (a folder of that name)
+        const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
+        End_stage(code, unreadable);
+        advise(reason_of_read, false);
+        return code;
+    }
+    if (!failure.empty()) {
+        End_stage(code, failure);
+        advise(std::string(), true);
+        return code;
+    }
+    return 0;
 }

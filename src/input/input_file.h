@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <streambuf>
 #include <string>
@@ -81,3 +82,13 @@ private:
 // A token as a refusal message shows it: at most `most` characters and "..." when it
 // has more; control bytes written as \xNN so that nothing reaches the terminal raw.
 std::string Shown_token(const std::string& token, size_t most = 40);
+
+// The reading of a text input of the run (the configuration, the path): opens `name`
+// as a regular file and hands it to `parse`, which gives an empty text or what is
+// wrong with the contents. A file that can't be opened or read ends the stage with
+// `unreadable` (and the system's reason, for a file that is not a regular one), a
+// parse failure with its text; `advise` then says what helps, with the system's
+// reason where there is one. Returns 0 to go on, or `code`.
+int Read_input_file(const std::string& name, const std::string& unreadable, int code,
+                    const std::function<std::string(std::istream&)>& parse,
+                    const std::function<void(const std::string& reason, bool contents)>& advise);

@@ -92,29 +92,9 @@ int Read_laser_path(const std::string& file)
 {
     Console() << "Reading laser path points from '" << path_name << "'... " << std::flush;
     const std::string unreadable = "Can't read path-file '" + std::string(path_name) + "'";
-    InputFile input;
-    std::string reason;
-    bool not_regular;
-    if (!input.Open(file, reason, not_regular)) {
-        const int code =
-            End_stage(exit_bad_path, unreadable + (not_regular ? ": " + reason : std::string()));
-        Print_path_advice(not_regular ? std::string() : reason);
-        return code;
-    }
-    std::istream pathfile(&input);
-    errno = 0;
-    std::string failure = Parse_laser_path(pathfile);
-    if (input.Read_failed()) {
-        const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
-        const int code = End_stage(exit_bad_path, unreadable);
-        Print_path_advice(reason_of_read);
-        return code;
-    }
-    if (!failure.empty()) {
-        const int code = End_stage(exit_bad_path, failure);
-        Print_path_advice("");
-        return code;
-    }
+    const int code = Read_input_file(file, unreadable, exit_bad_path, Parse_laser_path,
+                                     [](const std::string& reason, bool) { Print_path_advice(reason); });
+    if (code != 0) return code;
     std::sort(laserpath.begin(), laserpath.end(), Compare);
     Console() << laserpath.size() << " points read" << std::endl;
 
