@@ -5,7 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "driver/settings.h"
+#include "base/settings.h"
+#include "input/configuration.h"
 #include "fuzz_check.h"
 #include "input/pgm.h"
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Reset_run_parameters();
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    const std::string failure = Parse_configuration(in);
+    const std::string failure = Parse_configuration(in).reason;
 
     Require(std::memchr(filename, '\0', filename_capacity) != nullptr &&
                 std::memchr(filename_bckg, '\0', filename_capacity) != nullptr,
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const auto& frame : frames) {
         Check_frame_size("fuzz.pgm", frame[0], frame[1]);
         // The image circle must fit any frame: the refusal names the parameter.
-        const std::string refusal = Check_settings_for_picture("fuzz.pgm", frame[0], frame[1]);
+        const std::string refusal = Check_settings_for_picture("fuzz.pgm", frame[0], frame[1]).reason;
         if (refusal.empty()) {
             Require(xcentre >= 0 && xcentre < frame[0] && ycentre >= 0 && ycentre < frame[1],
                     "an accepted image centre lies inside the picture");

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     laserpath.clear();
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    const std::string failure = Parse_laser_path(in);
+    const std::string failure = Parse_laser_path(in).reason;
     if (!failure.empty()) {
         Require(failure.find("'tavrolinpath.txt'") != std::string::npos,
                 "a refusal names the path file");

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     int32_t width = 0, height = 0, maxval = 0;
     Read_pgm_header(in, width, height, maxval);
-    const std::string refusal = Check_frame_size("fuzz.pgm", width, height);
+    const std::string refusal = Check_frame_size("fuzz.pgm", width, height).reason;
     if (refusal.empty()) {
         Require(width > 0 && height > 0 && width % 2 == 0 && height % 2 == 0,
                 "an accepted frame has positive even sizes");
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ImagePlane plane;
     const auto* stored = reinterpret_cast<const unsigned char*>(bytes->data());
     const size_t at = in.Position();
-    const std::string failure = Take_pgm_samples(bytes, stored, size, at, "fuzz.pgm", count, plane);
+    const std::string failure = Take_pgm_samples(bytes, stored, size, at, "fuzz.pgm", count, plane).reason;
     if (failure.empty()) {
         Require(plane.size() == count, "the plane holds the declared samples");
         // The samples are the 2 x count bytes after the separator that follows the

@@ -15,7 +15,11 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/settings.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/pictures.h"
+#include "measure/beam_table.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
 #include "model/bayer.h"
@@ -258,7 +262,7 @@ TEST_P(RandomFrame, PictureBytesAreThePlainValuesScaledToFullRange)
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(folder.c_str()), 0);
-    const bool written = Write_corrected_PGM();
+    const bool written = !Write_corrected_PGM();
     const std::string bytes = scene::Read_file("linearlyscaledG.PGM");
     ASSERT_EQ(chdir(previous), 0);
     scene::Remove_folder(folder);

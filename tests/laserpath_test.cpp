@@ -13,7 +13,7 @@ std::string Load_path(const std::string& text)
 {
     laserpath.clear();
     std::istringstream in(text);
-    std::string failure = Parse_laser_path(in);
+    std::string failure = Parse_laser_path(in).reason;
     std::sort(laserpath.begin(), laserpath.end(), Compare);
     return failure;
 }

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/settings.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/pictures.h"
+#include "measure/beam_table.h"
 #include "input/pgm.h"
 #include "model/bayer.h"
 #include "model/lens.h"

@@ -10,18 +10,22 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/console.h"
-#include "driver/night_frame.h"
-#include "driver/settings.h"
+#include "base/console.h"
+#include "night/night_frame.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/pictures.h"
+#include "measure/beam_table.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
 #include "model/levels.h"
-#include "products/beam_signal.h"
+#include "measure/beam_signal.h"
 #include "products/data_table.h"
-#include "products/master_dark.h"
-#include "products/night_profile.h"
-#include "products/night_record.h"
-#include "products/output_file.h"
+#include "night/master_dark.h"
+#include "night/night_profile.h"
+#include "night/night_record.h"
+#include "base/product_file.h"
 #include "support/scene_files.h"
 
 namespace {
@@ -75,7 +79,7 @@ TEST(MasterDark, BlocksOfRowsGiveThePerPixelMedianOfTheWholePictures)
     for (const size_t count : {size_t{2}, size_t{3}, size_t{4}}) {
         const std::vector<std::string> used(names.begin(), names.begin() + ptrdiff_t(count));
         const std::string master = folder + "/master.pgm";
-        ASSERT_EQ(Write_master_dark(used, master, 3), "");
+        ASSERT_EQ(Write_master_dark(used, master, 3).reason, "");
         const std::vector<uint16_t> samples = Pgm_samples(master, width, height);
         ASSERT_EQ(samples.size(), size_t(width) * height);
         for (size_t i = 0; i < samples.size(); ++i) {
@@ -106,13 +110,13 @@ TEST(MasterDark, DarksThatCantBeCombinedAreNamedAndLeaveNoMasterDark)
         {"wide.pgm", "is 8 x 4, but"},
         {"eight.pgm", "maximum value of 255"},
         {"cut.pgm", "ends before its 24 samples"},
-        {"text.pgm", "is not a binary PGM"},
-        {"missing.pgm", "Can't open dark picture"},
+        {"text.pgm", "is neither a binary PGM (P5) nor a raw file"},
+        {"missing.pgm", "Can't open picture file"},
     };
     const std::string master = folder + "/master.pgm";
     for (const auto& entry : cases) {
         const std::string failure =
-            Write_master_dark({folder + "/a.pgm", folder + "/" + entry.other}, master);
+            Write_master_dark({folder + "/a.pgm", folder + "/" + entry.other}, master).reason;
         EXPECT_NE(failure.find(entry.expected), std::string::npos) << failure;
         EXPECT_NE(failure.find(entry.other), std::string::npos) << failure;
         struct stat status;
@@ -211,13 +215,13 @@ TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
 {
     const std::string folder = scene::Make_folder();
     const std::string name = folder + "/night_profile.tsv";
-    ASSERT_TRUE(Write_night_profile(name, Combine_profile({Measured({1.0f}), Measured({2.0f})})));
+    ASSERT_EQ(Write_night_profile(name, Combine_profile({Measured({1.0f}), Measured({2.0f})})).reason, "");
     EXPECT_EQ(scene::Read_file(name),
               "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
               "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
               "median(arb.u.)\n"
               "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\n");   // frames without sigmas
-    EXPECT_FALSE(Write_night_profile(folder, {}));   // a folder of that name
+    EXPECT_EQ(Write_night_profile(folder, {}).code, exit_product_not_written);   // a folder of that name
     scene::Remove_folder(folder);
 }
 
@@ -230,8 +234,8 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     record.rows[1].median = std::numeric_limits<float>::quiet_NaN();
     record.rows[1].r = -std::numeric_limits<float>::infinity();
     record.has_levels = true;
-    record.highest = 65535.0f;
-    record.zero_level_G_bckg = 2048.4155f;
+    record.levels.highest = 65535.0f;
+    record.levels.zero_level_G_bckg = 2048.4155f;
     record.has_signal = true;
     record.row90 = 2408;
     record.x90 = 3254;
@@ -244,8 +248,8 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     EXPECT_TRUE(back.measured);
     EXPECT_EQ(back.facts.sha256, "ab");
     EXPECT_EQ(back.facts.size, 54u);
-    EXPECT_EQ(back.highest, 65535.0f);
-    EXPECT_EQ(back.zero_level_G_bckg, record.zero_level_G_bckg);
+    EXPECT_EQ(back.levels.highest, 65535.0f);
+    EXPECT_EQ(back.levels.zero_level_G_bckg, record.levels.zero_level_G_bckg);
     EXPECT_EQ(back.coefficient, record.coefficient);
     EXPECT_EQ(back.row90, 2408);
     EXPECT_EQ(back.x90, 3254);
@@ -300,15 +304,15 @@ TEST(NightRecord, FileFactsGiveSizeAndSha256)
     const std::string folder = scene::Make_folder();
     scene::Write_file(folder + "/abc", "abc");
     FileFacts facts;
-    ASSERT_EQ(Read_file_facts(folder + "/abc", facts), "");
+    ASSERT_EQ(Read_file_facts(folder + "/abc", facts).reason, "");
     EXPECT_EQ(facts.size, 3u);
     EXPECT_EQ(facts.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(facts.modified.size(), std::string("2026-01-01T00:00:00.000000000Z").size());
     scene::Write_file(folder + "/empty", "");
-    ASSERT_EQ(Read_file_facts(folder + "/empty", facts), "");
+    ASSERT_EQ(Read_file_facts(folder + "/empty", facts).reason, "");
     EXPECT_EQ(facts.sha256, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_NE(Read_file_facts(folder + "/missing", facts), "");
-    EXPECT_NE(Read_file_facts(folder, facts), "");
+    EXPECT_NE(Read_file_facts(folder + "/missing", facts).reason, "");
+    EXPECT_NE(Read_file_facts(folder, facts).reason, "");
     scene::Remove_folder(folder);
 }
 
@@ -339,8 +343,8 @@ TEST(NightFrame, TableGoesToTheProductFolderAndTheConsoleToTheChosenStream)
     std::ostringstream console;
     Use_console(console);
     product_folder = folder;
-    GreenData data;
-    const bool written = Write_green_data(data);
+    const GreenData data = Measure_green_data();
+    const bool written = !Write_green_data(data);
     Use_console(std::cout);
     product_folder.clear();
     ASSERT_TRUE(written);

@@ -10,11 +10,15 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/settings.h"
-#include "driver/signals.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/pictures.h"
+#include "measure/beam_table.h"
+#include "base/signals.h"
 #include "input/pgm.h"
 #include "input/picture_file.h"
-#include "products/output_file.h"
+#include "base/product_file.h"
 #include "support/scene_files.h"
 
 namespace {
@@ -78,7 +82,8 @@ std::string Take(const std::string& bytes, size_t at, const std::string& name, s
 {
     const auto owner = std::make_shared<const std::string>(bytes);
     return Take_pgm_samples(owner, reinterpret_cast<const unsigned char*>(owner->data()),
-                            owner->size(), at, name, count, plane);
+                            owner->size(), at, name, count, plane)
+        .reason;
 }
 
 TEST(PgmSamples, BigEndianAfterOneSeparatorByte)
@@ -155,9 +160,9 @@ TEST(ImagePlaneStorage, ViewsKeepTheirBytesAndWritesCopyThem)
 TEST(FrameSize, OnlyFramesThatHoldEveryReadCellAreAccepted)
 {
     Reset_run_parameters();
-    EXPECT_EQ(Check_frame_size("f", 6384, 4224), "");
-    EXPECT_EQ(Check_frame_size("f", 6382, 4222), "");   // the last covered cells
-    EXPECT_EQ(Check_frame_size("f", 6384, 4 * 4224), "");   // four frames: the limit itself
+    EXPECT_EQ(Check_frame_size("f", 6384, 4224).reason, "");
+    EXPECT_EQ(Check_frame_size("f", 6382, 4222).reason, "");   // the last covered cells
+    EXPECT_EQ(Check_frame_size("f", 6384, 4 * 4224).reason, "");   // four frames: the limit itself
     const struct {
         int32_t width, height;
         const char* message;
@@ -175,13 +180,13 @@ TEST(FrameSize, OnlyFramesThatHoldEveryReadCellAreAccepted)
                        "107864064 (four frames of the camera)"},
     };
     for (const auto& c : refused) {
-        EXPECT_EQ(Check_frame_size("f", c.width, c.height), c.message);
+        EXPECT_EQ(Check_frame_size("f", c.width, c.height).reason, c.message);
     }
     center_size = 4300;   // a centre square reaching above the frame
-    EXPECT_EQ(Check_frame_size("f", 6384, 4224),
+    EXPECT_EQ(Check_frame_size("f", 6384, 4224).reason,
               "Picture 'f' can't hold the centre square of 4300 pixels (parameter center_size)");
     center_size = 4000;   // rows 133 to 4132, columns 1251 to 5250: inside
-    EXPECT_EQ(Check_frame_size("f", 6384, 4224), "");
+    EXPECT_EQ(Check_frame_size("f", 6384, 4224).reason, "");
 }
 
 }  // namespace
@@ -205,7 +210,7 @@ TEST_F(PictureFileTest, BytesAreTheFilesAndRefusalsNameIt)
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
     scene::Write_file(folder_ + "/p.pgm", content);
     PictureBytes bytes;
-    ASSERT_EQ(Open_picture_file(folder_ + "/p.pgm", bytes), "");
+    ASSERT_EQ(Open_picture_file(folder_ + "/p.pgm", bytes).reason, "");
     ASSERT_EQ(bytes.size(), content.size());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), content);
 
@@ -214,25 +219,25 @@ TEST_F(PictureFileTest, BytesAreTheFilesAndRefusalsNameIt)
     for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 13 + i / 251);
     scene::Write_file(folder_ + "/large.pgm", large);
     PictureBytes part;
-    ASSERT_EQ(Open_picture_file(folder_ + "/large.pgm", part), "");
+    ASSERT_EQ(Open_picture_file(folder_ + "/large.pgm", part).reason, "");
     EXPECT_EQ(part.file_size(), large.size());
     EXPECT_EQ(part.size(), 65536u);
-    ASSERT_EQ(part.Load(200001), "");
+    ASSERT_EQ(part.Load(200001).reason, "");
     ASSERT_EQ(part.size(), 200001u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(part.data()), part.size()), large.substr(0, 200001));
-    ASSERT_EQ(part.Load(400000), "");   // no more than the file holds
+    ASSERT_EQ(part.Load(400000).reason, "");   // no more than the file holds
     EXPECT_EQ(part.size(), large.size());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(part.data()), part.size()), large);
 
     scene::Write_file(folder_ + "/empty.pgm", "");
     PictureBytes empty;
-    EXPECT_EQ(Open_picture_file(folder_ + "/empty.pgm", empty), "");
+    EXPECT_EQ(Open_picture_file(folder_ + "/empty.pgm", empty).reason, "");
     EXPECT_EQ(empty.size(), 0u);
 
     PictureBytes missing, folder;
-    EXPECT_EQ(Open_picture_file(folder_ + "/none.pgm", missing),
+    EXPECT_EQ(Open_picture_file(folder_ + "/none.pgm", missing).reason,
               "Can't open picture file '" + folder_ + "/none.pgm': No such file or directory");
-    EXPECT_EQ(Open_picture_file(folder_, folder),
+    EXPECT_EQ(Open_picture_file(folder_, folder).reason,
               "Can't open picture file '" + folder_ + "': it is a directory");
 }
 
@@ -248,10 +253,10 @@ TEST_F(PictureFileTest, PictureCutShortWhileMappedEndsTheRunWithoutAProduct)
             dup2(out, STDOUT_FILENO);
             Install_signal_handlers();
             ProductFile file;
-            if (!Open_product(product, file)) std::_Exit(10);
+            if (Open_product(product, file)) std::_Exit(10);
             PictureBytes bytes;
-            if (!Open_picture_file(picture, bytes).empty()) std::_Exit(11);
-            if (!bytes.Load(bytes.file_size()).empty()) std::_Exit(14);
+            if (Open_picture_file(picture, bytes)) std::_Exit(11);
+            if (bytes.Load(bytes.file_size())) std::_Exit(14);
             if (truncate(picture.c_str(), 4096) != 0) std::_Exit(12);
             volatile unsigned char last = bytes.data()[bytes.size() - 1];
             (void)last;

@@ -106,9 +106,12 @@ protected:
     // Opens the file `name` of the folder as a raw file.
     Raw_opening Open(const std::string& name, RawPicture& raw, std::string& reason)
     {
-        EXPECT_EQ(Open_picture_file(folder_ + "/" + name, bytes_), "");
-        EXPECT_EQ(bytes_.Load(bytes_.file_size()), "");
-        return raw.Open(bytes_, name, reason);
+        EXPECT_EQ(Open_picture_file(folder_ + "/" + name, bytes_).reason, "");
+        EXPECT_EQ(bytes_.Load(bytes_.file_size()).reason, "");
+        Failure refusal;
+        const Raw_opening opening = raw.Open(bytes_, name, refusal);
+        reason = refusal.reason;
+        return opening;
     }
 
     std::string folder_;
@@ -129,7 +132,7 @@ TEST_F(RawPictureTest, AnRggbMosaicIsDecodedWholeWithItsMaskedBorder)
     EXPECT_EQ(raw.Width(), width);
     EXPECT_EQ(raw.Height(), height);
     ImagePlane plane;
-    ASSERT_EQ(raw.Decode("a.dng", plane), "");
+    ASSERT_EQ(raw.Decode("a.dng", plane).reason, "");
     ASSERT_EQ(plane.size(), size_t(width) * height);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
@@ -145,7 +148,7 @@ TEST_F(RawPictureTest, ARawFileCutShortInItsSamplesIsRefusedWhenDecoded)
     std::string reason;
     ASSERT_EQ(Open("whole.dng", whole, reason), raw_opened) << reason;
     ImagePlane plane;
-    ASSERT_EQ(whole.Decode("whole.dng", plane), "");
+    ASSERT_EQ(whole.Decode("whole.dng", plane).reason, "");
     ASSERT_EQ(plane.size(), size_t(width) * height);
     EXPECT_EQ(plane[0], Sample(0, 0));
     EXPECT_EQ(plane.back(), Sample(width - 1, height - 1));
@@ -155,7 +158,7 @@ TEST_F(RawPictureTest, ARawFileCutShortInItsSamplesIsRefusedWhenDecoded)
     RawPicture cut;
     ASSERT_EQ(Open("cut.dng", cut, reason), raw_opened) << reason;
     ImagePlane none;
-    EXPECT_EQ(cut.Decode("cut.dng", none),
+    EXPECT_EQ(cut.Decode("cut.dng", none).reason,
               "Raw file 'cut.dng' can't be decoded: LibRaw says \"Input/output error\"");
     EXPECT_TRUE(none.empty());
 }
@@ -185,15 +188,15 @@ TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)
     }
 
     // A file that LibRaw can't identify is no raw file, a TIFF picture included.
-    std::string reason;
+    Failure refusal;
     for (const std::string& bytes : {std::string("P6\n2 2\n255\n") + std::string(12, 'x'),
                                      std::string("hello, not a picture\n"),
                                      std::string("II*\0", 4) + std::string(100, 'x')}) {
         scene::Write_file(folder_ + "/other", bytes);
         RawPicture other;
         PictureBytes fresh;
-        ASSERT_EQ(Open_picture_file(folder_ + "/other", fresh), "");
-        EXPECT_EQ(other.Open(fresh, "other", reason), raw_not_known) << bytes << reason;
+        ASSERT_EQ(Open_picture_file(folder_ + "/other", fresh).reason, "");
+        EXPECT_EQ(other.Open(fresh, "other", refusal), raw_not_known) << bytes << refusal.reason;
     }
 }
 

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/settings.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/pictures.h"
+#include "measure/beam_table.h"
 
 namespace {
 
@@ -11,7 +15,7 @@ std::string Parse(const std::string& text)
 {
     Reset_run_parameters();
     std::istringstream in(text);
-    return Parse_configuration(in);
+    return Parse_configuration(in).reason;
 }
 
 TEST(Configuration, MissingTokensKeepTheirDefaultsAndTheWidthIsHalved)
@@ -160,29 +164,29 @@ TEST(Configuration, ByteOrderMarkSkippedAndNulBytesRefused)
 TEST(Configuration, ImageCentreAndRadiusMustFitTheLaserPicture)
 {
     Reset_run_parameters();
-    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224), "");
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224).reason, "");
     xcentre = 0;
     ycentre = 4223;
     rmax = 7654;   // the diagonal is 7654.9
-    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224), "");
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224).reason, "");
     rmax = 7655;
-    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224),
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224).reason,
               "Parameter 12 (rmax) in 'tavrolinconfig.txt' must be at most the diagonal of the "
               "picture 'l.pgm', 7654 pixels, not 7655");
     rmax = 2052;
     xcentre = 6384;
-    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224),
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224).reason,
               "Parameter 10 (xcentre) in 'tavrolinconfig.txt' must be a column of the picture "
               "'l.pgm', 0 to 6383, not 6384");
     xcentre = -1;
-    EXPECT_NE(Check_settings_for_picture("l.pgm", 6384, 4224).find("(xcentre)"), std::string::npos);
+    EXPECT_NE(Check_settings_for_picture("l.pgm", 6384, 4224).reason.find("(xcentre)"), std::string::npos);
     xcentre = 3231;
     ycentre = 4224;
-    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224),
+    EXPECT_EQ(Check_settings_for_picture("l.pgm", 6384, 4224).reason,
               "Parameter 11 (ycentre) in 'tavrolinconfig.txt' must be a row of the picture "
               "'l.pgm', 0 to 4223, not 4224");
     ycentre = -2147483647 - 1;
-    EXPECT_NE(Check_settings_for_picture("l.pgm", 6384, 4224).find("(ycentre)"), std::string::npos);
+    EXPECT_NE(Check_settings_for_picture("l.pgm", 6384, 4224).reason.find("(ycentre)"), std::string::npos);
 }
 
 }  // namespace

@@ -10,14 +10,18 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/settings.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/pictures.h"
+#include "measure/beam_table.h"
 #include "input/laserpath.h"
 #include "input/pgm.h"
 #include "model/lens.h"
 #include "model/levels.h"
-#include "products/beam_signal.h"
+#include "measure/beam_signal.h"
 #include "products/data_table.h"
-#include "products/uncertainty.h"
+#include "measure/uncertainty.h"
 
 namespace {
 
@@ -185,7 +189,7 @@ TEST_F(NoisyFrame, PredictedSigmasMatchTheSpreadOfTheMeasurementsOverDraws)
     for (int d = 0; d < draws; ++d) {
         Draw(random);
         int32_t row90;
-        const float C = Extract_beam_signal(row90);
+        const float C = Compute_beam_signal(row90);
         ASSERT_EQ(row90, 60);
         Measure_uncertainties(C, row90, not_given, 65535.0);
         ASSERT_EQ(row_uncertainty.size(), 11u);
@@ -243,7 +247,7 @@ TEST_F(NoisyFrame, SaturatedBandSamplesFlagTheirRowAndAPathBesideTheBeamFindsNoB
     maxvalue = 65000.0f;
     Path(beam_x);
     int32_t row90;
-    float C = Extract_beam_signal(row90);
+    float C = Compute_beam_signal(row90);
     Measure_uncertainties(C, row90);
     EXPECT_EQ(clip_level, 65000.0);
     for (const RowUncertainty& row : row_uncertainty) {
@@ -263,7 +267,7 @@ TEST_F(NoisyFrame, SaturatedBandSamplesFlagTheirRowAndAPathBesideTheBeamFindsNoB
 
     // 400 pixels beside the beam: sky alone.
     Path(beam_x - 400);
-    C = Extract_beam_signal(row90);
+    C = Compute_beam_signal(row90);
     Measure_uncertainties(C, row90);
     int weak = 0;
     for (const RowUncertainty& row : row_uncertainty) weak += row.weak ? 1 : 0;
@@ -279,7 +283,7 @@ TEST_F(NoisyFrame, BandPixelsOutsideTheImageCircleFlagEdgeAndAnImposedGainIsUsed
     Path(beam_x);
     rmax = 381;   // from row 62 on the band lies within the circle
     int32_t row90;
-    const float C = Extract_beam_signal(row90);
+    const float C = Compute_beam_signal(row90);
     Measure_uncertainties(C, row90, 5.0);
     EXPECT_EQ(frame_gain, 5.0);
     EXPECT_FALSE(frame_gain_estimated);

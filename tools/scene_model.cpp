@@ -8,7 +8,9 @@
 
 #include <tiffio.h>
 
-#include "driver/settings.h"
+#include "base/image_plane.h"
+#include "base/maths.h"
+#include "base/settings.h"
 #include "input/laserpath.h"
 #include "model/lens.h"
 
@@ -59,8 +61,6 @@ TIFF* Open_dng(const std::string& path)
     return tiff;
 }
 
-constexpr double pi = 3.141592653589793;
-
 uint64_t Splitmix64(uint64_t& x)
 {
     uint64_t z = (x += 0x9E3779B97F4A7C15ULL);
@@ -72,11 +72,6 @@ uint64_t Splitmix64(uint64_t& x)
 uint64_t Rotl(uint64_t x, int k)
 {
     return (x << k) | (x >> (64 - k));
-}
-
-double Radians(double degrees)
-{
-    return degrees / 180.0 * pi;
 }
 
 // Distance of pixel (x, y) from the image centre, as the tool forms it.
@@ -395,8 +390,7 @@ std::string Write_picture(const SceneSettings& scene, const std::string& folder,
     for (int32_t y = 0; y < frame_height && written; ++y) {
         for (int32_t x = 0; x < frame_width; ++x) {
             const uint16_t s = Sample(scene, prng, laser, x, y);
-            row[2 * size_t(x)] = static_cast<unsigned char>(s >> 8);
-            row[2 * size_t(x) + 1] = static_cast<unsigned char>(s & 0xFF);
+            Store_sample(row.data(), size_t(x), s);
             raw_row[size_t(x)] = s;
         }
         written = std::fwrite(row.data(), 1, row.size(), file) == row.size();

@@ -12,12 +12,11 @@
 #include <sstream>
 #include <string>
 
-#include "driver/settings.h"
+#include "base/console.h"
+#include "frame/frame_pipeline.h"
+#include "input/configuration.h"
 #include "input/laserpath.h"
-#include "input/pgm.h"
-#include "model/levels.h"
-#include "products/beam_signal.h"
-#include "products/uncertainty.h"
+#include "measure/uncertainty.h"
 
 namespace {
 
@@ -43,29 +42,36 @@ int main(int argc, char** argv)
             return 64;
         }
     }
+    // The frame's stages as tavrolin runs them, without its products, their console
+    // kept back unless a stage ends the run.
     std::ostringstream console;
-    std::streambuf* const saved = std::cout.rdbuf(console.rdbuf());
-    int code = Read_configuration();
-    if (code == 0) code = Read_laser_path();
-    if (code == 0) code = Read_pictures();
-    if (code == 0) {
-        Measure_levels();
-        code = Check_beam_bands();
+    std::ostringstream advice;
+    Use_console(console);
+    Use_advice(advice);
+    Failure failure = Read_configuration();
+    if (!failure) failure = Read_laser_path();
+    FrameMeasurement frame;
+    if (!failure) {
+        FrameOptions options;
+        options.write_picture = false;
+        options.write_table = false;
+        options.uncertainties = true;
+        options.imposed_gain = gain;
+        options.saturation = saturation;
+        frame = Measure_frame(options);
+        failure = frame.failure;
     }
-    int32_t row90 = -1;
-    float C = 0.0f;
-    if (code == 0) C = Extract_beam_signal(row90);
-    std::cout.rdbuf(saved);
-    if (code != 0) {
-        std::cerr << console.str();
-        return code;
+    if (failure) {
+        std::cerr << console.str() << advice.str();
+        return failure.code;
     }
-    Measure_uncertainties(C, row90, gain, saturation);
+    const FrameUncertainty& sigmas = frame.uncertainty;
+    const float C = frame.green.coefficient;
     std::printf("# gain %.6g (%s) cell_read_variance %.6g clip %.6g coefficient %.9g beam_found %s\n",
-                frame_gain, frame_gain_estimated ? "estimated" : "imposed", cell_read_variance,
-                clip_level, double{C}, beam_found ? "true" : "false");
+                sigmas.gain, sigmas.gain_estimated ? "estimated" : "imposed", sigmas.cell_read_variance,
+                sigmas.clip_level, double{C}, sigmas.beam_found ? "true" : "false");
     std::printf("y\tx\tnet\tsigma.net\tbackground\tsigma.background\tsigma.signal\tsigma.median\tflags\n");
-    for (const RowUncertainty& row : row_uncertainty) {
+    for (const RowUncertainty& row : sigmas.rows) {
         std::printf("%d\t%d\t%.9g\t%.6g\t%.9g\t%.6g\t%.6g\t%.6g\t%s\n", row.y, row.x, double{row.net},
                     row.sigma_net, double{row.background}, row.sigma_background, row.sigma_signal,
                     row.sigma_median, Flags_text(row));

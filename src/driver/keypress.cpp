@@ -4,7 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "driver/signals.h"
+#include "base/signals.h"
 
 void Wait_for_key_press()
 {

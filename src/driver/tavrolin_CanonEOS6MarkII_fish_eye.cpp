@@ -4,67 +4,34 @@
 // sensor's dark levels, and writes the corrected green picture and the beam's data
 // table.
 //
-// The run, one stage after the other, each leaving its results in the run state:
+// The run:
 //  1. the banner;
 //  2. the settings from the configuration file (ends with code 4 when wrong);
 //  3. the beam path from the path file, sorted by row (code 5);
-//  4. the laser picture, then the dark picture or none (codes 2 and 3, after the
-//     key-press wait; code 4, without it, for an image centre or rmax that doesn't
-//     fit the picture);
-//  5. the highest and lowest level, the dark levels of the covered pixels and the
-//     centre square's mean levels;
-//  6. the report of the high-level limit;
-//  7. the check that every processed row's bands lie inside the picture (code 5);
-//  8. the corrected green picture;
-//  9. the beam's net signal along the path and the data table;
-// 10. the key-press wait, then code 0, or 6 when a product could not be written.
-// The codes and their meanings are in driver/run_codes.h.
+//  4. the frame's stages, from the pictures to the two products
+//     (frame/frame_pipeline.h): codes 2 and 3 for a picture, 4 for an image centre
+//     or rmax that doesn't fit it, 5 for bands outside it, 6 for a product that
+//     could not be written;
+//  5. the key-press wait, except after codes 4 and 5, which end the run at once as
+//     the configuration and the path stages do; then the code.
+// The codes and their meanings are in base/run_codes.h.
 
-#include <ostream>
-
-#include "driver/console.h"
+#include "base/console.h"
+#include "base/run_codes.h"
+#include "base/signals.h"
 #include "driver/keypress.h"
-#include "driver/run_codes.h"
-#include "driver/settings.h"
-#include "driver/signals.h"
+#include "frame/frame_pipeline.h"
+#include "input/configuration.h"
 #include "input/laserpath.h"
-#include "input/pgm.h"
-#include "model/levels.h"
-#include "products/beam_signal.h"
-#include "products/corrected_pgm.h"
-#include "products/data_table.h"
-#include "products/output_file.h"
 
 int main()
 {
     Install_signal_handlers();
     Print_banner();
-    if (int code = Read_configuration()) return code;
-    if (int code = Read_laser_path()) return code;
-    if (int code = Read_pictures()) {
-        // Settings that don't fit the picture end the run as the configuration does.
-        if (code != exit_bad_configuration) Wait_for_key_press();
-        return code;
-    }
-    Measure_levels();
-    Report_high_level_limit();
-    if (int code = Check_beam_bands()) return code;
-
-    bool complete = true;
-    Console() << "Writing new '" << corrected_picture_name << "' file..." << std::flush;
-    if (Write_corrected_PGM()) {
-        Console() << "OK" << std::endl;
-    } else {
-        Console() << "Can't write to '" << corrected_picture_name << "' - file" << std::endl;
-        Advice() << Product_failure_reason() << std::endl;
-        complete = false;
-    }
-    Console() << "Extracting tavrolin data into '" << data_table_name << "' file..." << std::flush;
-    if (Write_green_data()) {
-        Console() << "OK" << std::endl;
-    } else {
-        complete = false;
-    }
-    Wait_for_key_press();
-    return complete ? exit_complete : exit_product_not_written;
+    if (Failure failure = Read_configuration()) return failure.code;
+    if (Failure failure = Read_laser_path()) return failure.code;
+    const FrameMeasurement frame = Measure_frame(FrameOptions{});
+    const int code = frame.failure.code;
+    if (code != exit_bad_configuration && code != exit_bad_path) Wait_for_key_press();
+    return code;
 }

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/console.h"
+#include "base/console.h"
 
 namespace {
 
@@ -214,31 +214,31 @@ std::string Shown_token(const std::string& token, size_t most)
     return shown;
 }
 
-int Read_input_file(const std::string& name, const std::string& unreadable, int code,
-                    const std::function<std::string(std::istream&)>& parse,
-                    const std::function<void(const std::string& reason, bool contents)>& advise)
+Failure Read_input_file(const std::string& name, const std::string& unreadable, int code,
+                        const std::function<Failure(std::istream&)>& parse,
+                        const std::function<void(const std::string& reason, bool contents)>& advise)
 {
     InputFile file;
     std::string reason;
     bool not_regular;
     if (!file.Open(name, reason, not_regular)) {
-        End_stage(code, unreadable + (not_regular ? ": " + reason : std::string()));
+        const Failure failure = End_stage(code, unreadable + (not_regular ? ": " + reason : std::string()));
         advise(not_regular ? std::string() : reason, false);
-        return code;
+        return failure;
     }
     std::istream in(&file);
     errno = 0;
-    const std::string failure = parse(in);
+    const Failure parsed = parse(in);
     if (file.Read_failed()) {   // opened, but a read failed (a folder of that name)
         const std::string reason_of_read = errno != 0 ? std::strerror(errno) : "";
-        End_stage(code, unreadable);
+        const Failure failure = End_stage(code, unreadable);
         advise(reason_of_read, false);
-        return code;
+        return failure;
     }
-    if (!failure.empty()) {
-        End_stage(code, failure);
+    if (parsed) {
+        End_stage(parsed);
         advise(std::string(), true);
-        return code;
+        return parsed;
     }
-    return 0;
+    return {};
 }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+
 // Opens `name` for reading without waiting (a named pipe without a writer would
 // otherwise hold the open) and keeps the descriptor only when it is a regular file,
 // after following symbolic links. Returns the descriptor, or -1 with `reason` set:
@@ -84,11 +86,11 @@ private:
 std::string Shown_token(const std::string& token, size_t most = 40);
 
 // The reading of a text input of the run (the configuration, the path): opens `name`
-// as a regular file and hands it to `parse`, which gives an empty text or what is
-// wrong with the contents. A file that can't be opened or read ends the stage with
-// `unreadable` (and the system's reason, for a file that is not a regular one), a
-// parse failure with its text; `advise` then says what helps, with the system's
-// reason where there is one. Returns 0 to go on, or `code`.
-int Read_input_file(const std::string& name, const std::string& unreadable, int code,
-                    const std::function<std::string(std::istream&)>& parse,
-                    const std::function<void(const std::string& reason, bool contents)>& advise);
+// as a regular file and hands it to `parse`, which fails with what is wrong with the
+// contents. A file that can't be opened or read ends the stage with `unreadable` (and
+// the system's reason, for a file that is not a regular one), a parse failure with
+// its own text; `advise` then says what helps, with the system's reason where there
+// is one. Fails with `code` after the console's failure line.
+Failure Read_input_file(const std::string& name, const std::string& unreadable, int code,
+                        const std::function<Failure(std::istream&)>& parse,
+                        const std::function<void(const std::string& reason, bool contents)>& advise);

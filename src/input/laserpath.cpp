@@ -7,8 +7,8 @@
 #include <ostream>
 #include <limits>
 
-#include "driver/console.h"
-#include "driver/run_codes.h"
+#include "base/console.h"
+#include "base/run_codes.h"
 #include "input/input_file.h"
 
 std::vector<PathPoint> laserpath;
@@ -55,7 +55,7 @@ bool Compare(PathPoint a, PathPoint b)
     return a.y < b.y;
 }
 
-std::string Parse_laser_path(std::istream& in)
+Failure Parse_laser_path(std::istream& in)
 {
     TokenReader reader(in);
     std::string token;
@@ -67,17 +67,18 @@ std::string Parse_laser_path(std::istream& in)
         ++token_number;
         const std::string refusal = "Can't read a path coordinate from '" + std::string(path_name) + "': ";
         const std::string number = " (token " + std::to_string(token_number) + " of the file)";
+        const auto refuse = [](const std::string& reason) { return Failure{exit_bad_path, reason}; };
         if (result == TokenReader::nul_byte) {
-            return refusal + "token " + std::to_string(token_number) + " of the file holds a NUL byte (byte " +
-                   std::to_string(reader.Bytes_read()) + " of the file), not text";
+            return refuse(refusal + "token " + std::to_string(token_number) + " of the file holds a NUL byte (byte " +
+                          std::to_string(reader.Bytes_read()) + " of the file), not text");
         }
         if (result == TokenReader::too_long) {
-            return refusal + "'" + Shown_token(token) + "'" + number + " has more than " +
-                   std::to_string(longest_coordinate) + " characters";
+            return refuse(refusal + "'" + Shown_token(token) + "'" + number + " has more than " +
+                          std::to_string(longest_coordinate) + " characters");
         }
         if (!Token_to_int32(token, coordinate[filled])) {
-            return refusal + "'" + Shown_token(token) + "'" + number +
-                   " is not a whole number in the 32-bit range";
+            return refuse(refusal + "'" + Shown_token(token) + "'" + number +
+                          " is not a whole number in the 32-bit range");
         }
         if (++filled == 2) {
             point = PathPoint{coordinate[0], coordinate[1]};
@@ -85,16 +86,16 @@ std::string Parse_laser_path(std::istream& in)
             filled = 0;
         }
     }
-    return std::string();
+    return {};
 }
 
-int Read_laser_path(const std::string& file)
+Failure Read_laser_path(const std::string& file)
 {
     Console() << "Reading laser path points from '" << path_name << "'... " << std::flush;
     const std::string unreadable = "Can't read path-file '" + std::string(path_name) + "'";
-    const int code = Read_input_file(file, unreadable, exit_bad_path, Parse_laser_path,
-                                     [](const std::string& reason, bool) { Print_path_advice(reason); });
-    if (code != 0) return code;
+    const Failure failure = Read_input_file(file, unreadable, exit_bad_path, Parse_laser_path,
+                                            [](const std::string& reason, bool) { Print_path_advice(reason); });
+    if (failure) return failure;
     std::sort(laserpath.begin(), laserpath.end(), Compare);
     Console() << laserpath.size() << " points read" << std::endl;
 
@@ -107,7 +108,7 @@ int Read_laser_path(const std::string& file)
                                                 : " but has them all on row " +
                                                       std::to_string(laserpath.front().y)));
     }
-    return 0;
+    return {};
 }
 
 int32_t Getpathx(int32_t y)

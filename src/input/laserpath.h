@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_codes.h"
+#include "base/failure.h"
+#include "base/run_codes.h"
 
 // A path point: column x, then row y, in whole-frame pixel coordinates.
 struct PathPoint {
@@ -23,18 +24,16 @@ bool Compare(PathPoint a, PathPoint b);
 
 // Reads whitespace-separated decimal pairs x y from `in` and appends them to
 // `laserpath` (unsorted); a last number without a partner is dropped, a UTF-8
-// byte-order mark at the start skipped. Returns an empty text on success, otherwise
-// what is wrong with the first token that is not a decimal integer in the signed
-// 32-bit range, has more than 64 characters (refused without reading the rest) or
-// holds a NUL byte.
-std::string Parse_laser_path(std::istream& in);
+// byte-order mark at the start skipped. Fails with code 5 and what is wrong with the
+// first token that is not a decimal integer in the signed 32-bit range, has more than
+// 64 characters (refused without reading the rest) or holds a NUL byte.
+Failure Parse_laser_path(std::istream& in);
 
 // The path stage: reads `file` (by default 'tavrolinpath.txt' in the working folder;
 // the console names it 'tavrolinpath.txt' either way), sorts the points by row and
-// reports their number. Returns 0 to go on, or the exit code 5 that ends the run (file
-// missing, unreadable or not a regular file, a bad token, or fewer than two distinct
-// rows), with the reason in `stage_failure`.
-int Read_laser_path(const std::string& file = path_file_name);
+// reports their number. Fails with code 5 after its console line: the file missing,
+// unreadable or not a regular file, a bad token, or fewer than two distinct rows.
+Failure Read_laser_path(const std::string& file = path_file_name);
 
 // The beam's column at row y: linear interpolation between the bracketing path
 // points (slope as a 32-bit float, result truncated toward zero), or -1 above the

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/run_codes.h"
 #include "input/input_file.h"
 
 namespace {
@@ -47,10 +48,10 @@ PictureBytes::~PictureBytes()
     if (descriptor_ >= 0) close(descriptor_);
 }
 
-std::string PictureBytes::Load(size_t length)
+Failure PictureBytes::Load(size_t length)
 {
     length = std::min(length, file_size_);
-    if (length <= size_) return std::string();
+    if (length <= size_) return {};
     void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, descriptor_, 0);
     if (mapped != MAP_FAILED) {
         // The readers go through the samples from the first row to the last.
@@ -60,29 +61,35 @@ std::string PictureBytes::Load(size_t length)
         mapped_ = mapped;
         data_ = static_cast<const unsigned char*>(mapped);
         size_ = length;
-        return std::string();
+        return {};
     }
     // Not mapped (a file system that can't map, or no address space left): read.
-    if (mapped_ != nullptr) return "can't map more than " + std::to_string(size_) + " bytes";
+    const std::string cannot = "Picture '" + name_ + "' can't be read: ";
+    if (mapped_ != nullptr) {
+        return Failure{exit_bad_picture, cannot + "can't map more than " + std::to_string(size_) + " bytes"};
+    }
     const std::string reason = Read_start(descriptor_, length, held_, out_of_memory_);
     data_ = held_.data();
     size_ = held_.size();
-    return reason;
+    if (reason.empty()) return {};
+    return Failure{exit_bad_picture, cannot + reason};
 }
 
-std::string Open_picture_file(const std::string& name, PictureBytes& bytes)
+Failure Open_picture_file(const std::string& name, PictureBytes& bytes)
 {
     const std::string cannot = "Can't open picture file '" + name + "': ";
     std::string reason;
     bool not_regular = false;
+    bytes.name_ = name;
     bytes.descriptor_ = Open_regular_file(name, reason, not_regular);
-    if (bytes.descriptor_ < 0) return cannot + reason;
+    if (bytes.descriptor_ < 0) return Failure{exit_bad_picture, cannot + reason};
     struct stat status;
-    if (fstat(bytes.descriptor_, &status) != 0) return cannot + std::strerror(errno);
+    if (fstat(bytes.descriptor_, &status) != 0) return Failure{exit_bad_picture, cannot + std::strerror(errno)};
     bytes.file_size_ = static_cast<size_t>(status.st_size);
     reason = Read_start(bytes.descriptor_, std::min(bytes.file_size_, head_size), bytes.held_,
                         bytes.out_of_memory_);
     bytes.data_ = bytes.held_.data();
     bytes.size_ = bytes.held_.size();
-    return reason.empty() ? std::string() : cannot + reason;
+    if (reason.empty()) return {};
+    return Failure{exit_bad_picture, cannot + reason};
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+
 class PictureBytes {
 public:
     PictureBytes() = default;
@@ -24,14 +26,16 @@ public:
     size_t file_size() const { return file_size_; }
 
     // Makes the file's first `length` bytes (at most file_size()) the bytes at hand:
-    // mapped read-only, or read where mapping fails. An empty text, or the reason.
-    std::string Load(size_t length);
+    // mapped read-only, or read where mapping fails. Fails with code 2 and the reason
+    // naming the file.
+    Failure Load(size_t length);
     // True when the last Load failed for want of memory.
     bool Out_of_memory() const { return out_of_memory_; }
 
 private:
-    friend std::string Open_picture_file(const std::string& name, PictureBytes& bytes);
+    friend Failure Open_picture_file(const std::string& name, PictureBytes& bytes);
 
+    std::string name_;
     int descriptor_ = -1;
     size_t file_size_ = 0;
     const unsigned char* data_ = nullptr;
@@ -42,9 +46,9 @@ private:
 };
 
 // Opens the named file (a regular file only, as Open_regular_file opens it), takes
-// its size from the opened descriptor and reads its first bytes. An empty text on
-// success, else the reason, which names the file. `bytes` must be fresh. While a
-// mapping lasts, a picture cut short by someone else raises SIGBUS when a lost page
-// is read: the run's handler (driver/signals.h) removes the temporary product and
-// ends the run with a message.
-std::string Open_picture_file(const std::string& name, PictureBytes& bytes);
+// its size from the opened descriptor and reads its first bytes. Fails with code 2
+// and the reason, which names the file. `bytes` must be fresh. While a mapping
+// lasts, a picture cut short by someone else raises SIGBUS when a lost page is read:
+// the run's handler (base/signals.h) removes the temporary product and ends the run
+// with a message.
+Failure Open_picture_file(const std::string& name, PictureBytes& bytes);

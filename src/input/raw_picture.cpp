@@ -3,6 +3,8 @@
 #include <cstring>
 #include <libraw/libraw.h>
 
+#include "base/run_codes.h"
+
 struct RawPicture::Decoder {
     LibRaw raw;
     int data_errors = 0;   // LibRaw's reports of samples it could not read
@@ -35,7 +37,7 @@ int32_t RawPicture::Width() const { return decoder_->raw.imgdata.sizes.raw_width
 int32_t RawPicture::Height() const { return decoder_->raw.imgdata.sizes.raw_height; }
 
 Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
-                             std::string& reason)
+                             Failure& refusal)
 {
     if (bytes.size() == 0 || Has_netpbm_identifier(bytes)) return raw_not_known;
     LibRaw& raw = decoder_->raw;
@@ -49,7 +51,7 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
     const libraw_iparams_t& about = raw.imgdata.idata;
     const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     if (about.filters < 1000 || about.colors != 3 || about.is_foveon) {
-        reason = refused + "it holds no Bayer mosaic of red, green and blue cells";
+        refusal = Failure{exit_bad_picture, refused + "it holds no Bayer mosaic of red, green and blue cells"};
         return raw_refused;
     }
     // LibRaw gives the colour of a pixel by its place in the visible area, which
@@ -64,7 +66,8 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
             int found = colour(row, column);
             if (found == 3) found = 1;   // the second green
             if (found != expected) {
-                reason = refused + "its mosaic is not red, green / green, blue at even coordinates";
+                refusal = Failure{exit_bad_picture,
+                                  refused + "its mosaic is not red, green / green, blue at even coordinates"};
                 return raw_refused;
             }
         }
@@ -72,16 +75,17 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
     return raw_opened;
 }
 
-std::string RawPicture::Decode(const std::string& name, ImagePlane& plane)
+Failure RawPicture::Decode(const std::string& name, ImagePlane& plane)
 {
     LibRaw& raw = decoder_->raw;
     const int status = raw.unpack();
     const std::string refused = "Raw file '" + name + "' can't be decoded: ";
-    if (status != LIBRAW_SUCCESS) return refused + "LibRaw says \"" + libraw_strerror(status) + "\"";
-    if (decoder_->data_errors > 0) return refused + "it ends before its samples, or they are damaged";
+    const auto refuse = [&](const std::string& reason) { return Failure{exit_bad_picture, refused + reason}; };
+    if (status != LIBRAW_SUCCESS) return refuse("LibRaw says \"" + std::string(libraw_strerror(status)) + "\"");
+    if (decoder_->data_errors > 0) return refuse("it ends before its samples, or they are damaged");
     const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
     const uint16_t* samples = raw.imgdata.rawdata.raw_image;
-    if (samples == nullptr) return refused + "it holds no Bayer mosaic of red, green and blue cells";
+    if (samples == nullptr) return refuse("it holds no Bayer mosaic of red, green and blue cells");
 
     const size_t width = sizes.raw_width;
     const size_t pitch = sizes.raw_pitch / sizeof(uint16_t);
@@ -90,25 +94,17 @@ std::string RawPicture::Decode(const std::string& name, ImagePlane& plane)
         // The rows follow each other without a gap: the samples are put in the planes'
         // byte order in place, and the plane views them.
         uint16_t* in_place = raw.imgdata.rawdata.raw_image;
-        for (size_t i = 0; i < count; ++i) {
-            const uint16_t sample = in_place[i];
-            unsigned char bytes[2] = {static_cast<unsigned char>(sample >> 8),
-                                      static_cast<unsigned char>(sample & 0xFF)};
-            std::memcpy(&in_place[i], bytes, 2);
-        }
-        plane = ImagePlane(decoder_, reinterpret_cast<const unsigned char*>(in_place), count);
-        return std::string();
+        unsigned char* stored = reinterpret_cast<unsigned char*>(in_place);
+        for (size_t i = 0; i < count; ++i) Store_sample(stored, i, in_place[i]);
+        plane = ImagePlane(decoder_, stored, count);
+        return {};
     }
     plane.assign(count, 0);
     unsigned char* stored = plane.stored_for_writing();
     for (size_t row = 0; row < sizes.raw_height; ++row) {
         const uint16_t* from = samples + row * pitch;
-        unsigned char* to = stored + 2 * row * width;
-        for (size_t column = 0; column < width; ++column) {
-            to[2 * column] = static_cast<unsigned char>(from[column] >> 8);
-            to[2 * column + 1] = static_cast<unsigned char>(from[column] & 0xFF);
-        }
+        for (size_t column = 0; column < width; ++column) Store_sample(stored, row * width + column, from[column]);
     }
     raw.recycle();
-    return std::string();
+    return {};
 }

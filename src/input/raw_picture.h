@@ -8,7 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "input/pgm.h"
+#include "base/failure.h"
+#include "base/image_plane.h"
 #include "input/picture_file.h"
 
 enum Raw_opening {
@@ -27,9 +28,9 @@ public:
 
     // Identifies the file's bytes as a raw file and checks that it holds a Bayer
     // mosaic whose 2x2 cells, at even coordinates of the raw frame, are red, green /
-    // green, blue. A refusal's reason, naming the file `name`, goes to `reason`.
+    // green, blue. A refusal (code 2, naming the file `name`) goes to `refusal`.
     // The bytes must stay until the samples are decoded.
-    Raw_opening Open(const PictureBytes& bytes, const std::string& name, std::string& reason);
+    Raw_opening Open(const PictureBytes& bytes, const std::string& name, Failure& refusal);
 
     // The full raw frame's size, once opened.
     int32_t Width() const;
@@ -37,9 +38,9 @@ public:
 
     // Decodes the samples of the opened file into `plane` (Width() x Height()
     // samples): the plane views LibRaw's buffer of them, put in the planes' byte
-    // order where they lie, and keeps it in memory. Returns an empty text, or the reason
+    // order where they lie, and keeps it in memory. Fails with code 2 and the reason
     // naming `name`: LibRaw can't decode the samples, or the file ends before them.
-    std::string Decode(const std::string& name, ImagePlane& plane);
+    Failure Decode(const std::string& name, ImagePlane& plane);
 
 private:
     struct Decoder;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "input/pgm.h"
+#include "base/image_plane.h"
 
 // Red, green (the mean of the two green samples) and blue levels of the 2x2 cell
 // that holds pixel (x, y), each less the dark level of its channel: the laser

@@ -3,16 +3,11 @@
 #include <cmath>
 #include <ostream>
 
-#include "driver/console.h"
-#include "driver/settings.h"
+#include "base/console.h"
+#include "base/maths.h"
+#include "base/settings.h"
 
 bool was_no_warning = true;
-
-namespace {
-
-constexpr double pi = 3.141592653589793;
-
-}  // namespace
 
 float R2thetadeg(float r)
 {

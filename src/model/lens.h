@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "driver/settings.h"
+#include "base/settings.h"
 
 extern bool was_no_warning;   // true until the first "chip border reached..." warning
 

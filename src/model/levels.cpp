@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <ostream>
 
-#include "driver/console.h"
-#include "driver/settings.h"
-#include "input/pgm.h"
+#include "base/console.h"
+#include "base/settings.h"
+#include "base/image_plane.h"
 #include "model/bayer.h"
 
 float maxvalue = 0.0f;
@@ -132,4 +132,19 @@ void Measure_levels()
 {
     Compute_levels();
     Report_levels();
+}
+
+FrameLevels Measured_levels()
+{
+    FrameLevels levels;
+    levels.highest = maxvalue;
+    levels.lowest = minvalue;
+    levels.zero_level = zero_level;
+    levels.zero_level_R = zero_level_R;
+    levels.zero_level_G = zero_level_G;
+    levels.zero_level_B = zero_level_B;
+    levels.zero_level_R_bckg = zero_level_R_bckg;
+    levels.zero_level_G_bckg = zero_level_G_bckg;
+    levels.zero_level_B_bckg = zero_level_B_bckg;
+    return levels;
 }

@@ -26,3 +26,14 @@ void Report_levels();
 
 // The level stage as a run has it: the computation, then its report.
 void Measure_levels();
+
+// The levels of one frame as the level stage left them, kept with what the frame
+// measured.
+struct FrameLevels {
+    float highest = 0.0f;
+    float lowest = 0.0f;
+    float zero_level = 0.0f;
+    float zero_level_R = 0.0f, zero_level_G = 0.0f, zero_level_B = 0.0f;
+    float zero_level_R_bckg = 0.0f, zero_level_G_bckg = 0.0f, zero_level_B_bckg = 0.0f;
+};
+FrameLevels Measured_levels();

@@ -7,15 +7,15 @@
 #include <limits>
 #include <vector>
 
-#include "driver/run_codes.h"
-#include "driver/settings.h"
+#include "base/image_plane.h"
+#include "base/product_file.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
 #include "input/laserpath.h"
-#include "input/pgm.h"
 #include "model/bayer.h"
 #include "model/lens.h"
 #include "model/levels.h"
 #include "model/row_clones.h"
-#include "products/output_file.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ std::array<int64_t, 4> Corrected_rows::Marker_columns(int32_t y)
 {
     const int64_t p = Getpathx(y);
     const int64_t band = pathwidth;
-    const int64_t side = int64_t{2} * sidescale * pathwidth;
+    const int64_t side = Side_band_reach();
     return {p - band, p + band, p - side, p + side};
 }
 
@@ -163,15 +163,14 @@ void Scale_row(const float* row, float m, unsigned char* bytes)
         const float s = static_cast<float>(double{row[x]} / m * resolution);
         const float cut = full < s ? full : s;
         const int32_t n = s >= 0.0f ? static_cast<int32_t>(cut) : 0;
-        bytes[2 * x] = static_cast<unsigned char>(n >> 8);
-        bytes[2 * x + 1] = static_cast<unsigned char>(n & 0xFF);
+        Store_sample(bytes, size_t(x), static_cast<uint16_t>(n));
     }
 }
 
-bool Write_corrected_PGM()
+Failure Write_corrected_PGM()
 {
     ProductFile product;
-    if (!Open_product(Product_path(picture_name), product)) return false;
+    if (Failure failure = Open_product(Product_path(picture_name), product)) return failure;
     std::fprintf(product.stream, "P5\n%d %d\n%d\n", hsize, vsize, resolution);
 
     // The largest value is needed before the first sample can be scaled: rather

@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/failure.h"
+
 // Writes the green channel of the laser picture less that of the dark picture,
 // divided by the lens sensitivity, cut at 0 and at the high-level limit, with the
 // four marker lines of the beam band, scaled linearly to the full 16-bit range.
-// Writes into the product folder. Prints nothing. Returns false when the file could not be written completely (an
-// earlier file of that name is then left as it was).
-bool Write_corrected_PGM();
+// Writes into the product folder. Prints nothing. Fails with code 6 when the file
+// could not be written completely (an earlier file of that name is then left as it
+// was).
+Failure Write_corrected_PGM();
 
 // The steps of the writer, one row at a time; the writer is the only user in a run
 // (the tests hold each step to the per-pixel formulas).

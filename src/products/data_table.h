@@ -1,53 +1,13 @@
-// The data table 'tavrolin_data.txt': per processed row the beam's position, its
-// radius and zenith angle in the fish-eye picture, the height, distance and
-// scattering angle of the scattering point, and the normalised net signal.
+// The data table 'tavrolin_data.txt': the lines the beam-signal stage measured
+// (measure/beam_table.h), one per processed row, after a header line.
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "base/failure.h"
+#include "measure/beam_table.h"
 
-// One line of the table: the beam's column and row, the radius and zenith angle in
-// the picture, the scattering point's height, distance and angle, and the normalised
-// net signal, its running median, and that median times the sine of the angle.
-struct TableRow {
-    int32_t x;
-    int32_t y;
-    float r;
-    float theta;
-    float height;
-    float distance;
-    float alpha;
-    float signal;
-    float median;
-    float median_sin;
-};
-
-// What the table stage computed: the scaling coefficient, the 90-degree row (-1 if
-// none) and the table's lines.
-struct GreenData {
-    float coefficient = 0.0f;
-    int32_t row90 = -1;
-    std::vector<TableRow> rows;
-};
-
-// Running median of the net signals around each processed row y, in row order: the
-// signals of the rows y - median ... y + median (every second row, each taken to the
-// processed row at or below it; rows outside the processed range are left out), as
-// the element at index size / 2 once sorted. A sliding window over the sorted
-// signals: time in the order of rows x log(window). Needs `gnetto` filled and
-// median >= 0.
-std::vector<float> Running_medians();
-
-// The table's lines for every processed row, from `gnetto` and the scaling
-// coefficient C. Prints nothing.
-std::vector<TableRow> Table_rows(float C);
-
-// Extracts the beam signal and writes the table into the product folder; `data`
-// receives what was computed (left as it was when the table can't be opened).
-bool Write_green_data(GreenData& data);
-
-// Extracts the beam signal and writes the table. On success prints nothing of its
-// own but the scaling-coefficient line. When the table can't be written it prints
-// "Can't write to 'tavrolin_data.txt' - file" and returns false; an earlier table
-// is then left as it was.
-bool Write_green_data();
+// Writes the table of `data` into the product folder, with the stage's console
+// lines: once the table is open, an end of line and the scaling-coefficient line;
+// when it can't be written, "Can't write to 'tavrolin_data.txt' - file" (and the
+// system's reason on the advice stream). Fails with code 6 then; an earlier table is
+// left as it was.
+Failure Write_green_data(const GreenData& data);

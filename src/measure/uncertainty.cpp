@@ -1,0 +1,564 @@
+#include "measure/uncertainty.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cmath>
+#include <map>
+#include <random>
+#include <utility>
+
+#include "base/image_plane.h"
+#include "base/maths.h"
+#include "base/settings.h"
+#include "input/laserpath.h"
+#include "model/bayer.h"
+#include "model/lens.h"
+#include "model/levels.h"
+#include "measure/beam_signal.h"
+#include "measure/beam_table.h"
+
+std::vector<RowUncertainty> row_uncertainty;
+double frame_gain = not_given;
+bool frame_gain_estimated = false;
+double cell_read_variance = 0.0;
+double clip_level = std::numeric_limits<double>::infinity();
+bool beam_found = false;
+
+namespace {
+
+constexpr double mad_to_sigma = 1.4826;
+constexpr double clip_sigmas = 5.0;   // cells beyond are outliers (hot pixels, stars)
+constexpr int32_t exact_median_limit = 64;   // values; beyond, the large-sample form
+constexpr int32_t exact_entries_limit = 4096;
+constexpr int32_t drawn_correlation_limit = 32;   // rows of two windows; beyond, linear influences
+
+// A colour cell met on a row: what its band and side columns make of it.
+struct RowCell {
+    double laser_level = 0.0;   // G of the laser picture, DN above black
+    double variance = 0.0;      // v(G) of its net level
+    double band_weight = 0.0;   // W: sum of 1 / S over its band columns
+    int32_t side_entries = 0;   // k: its columns in the side bands
+    double side_inverse_S = 0.0;   // sum of 1 / S over those columns
+};
+
+double Normal_cdf(double t)
+{
+    return 0.5 * std::erfc(-t / std::sqrt(2.0));
+}
+
+// Net green level (laser less dark) of the cell holding (x, y), and the laser level.
+double Net_green(int32_t x, int32_t y, double& laser_level)
+{
+    float R, G_laser, G_dark, B;
+    Get_jas(value, x, y, R, G_laser, B);
+    Get_jas(value_bckg, x, y, R, G_dark, B);
+    laser_level = G_laser;
+    return double{G_laser} - G_dark;
+}
+
+// A run of neighbouring cells on one cell row: net and laser green levels.
+struct CellRun {
+    std::vector<double> net;
+    std::vector<double> laser;
+    double level = 0.0;   // mean laser level
+};
+
+// The cells of the cell row of y whose origins run from x_first (even) while the
+// cell lies below x_end.
+CellRun Cell_run(int32_t y, int32_t x_first, int32_t x_end)
+{
+    CellRun run;
+    for (int32_t x0 = x_first; x0 + 1 < x_end; x0 += 2) {
+        double level;
+        run.net.push_back(Net_green(x0, y, level));
+        run.laser.push_back(level);
+        run.level += level;
+    }
+    if (!run.net.empty()) run.level /= double(run.net.size());
+    return run;
+}
+
+double Median_in_place(std::vector<double>& list)
+{
+    const size_t middle = list.size() / 2;
+    std::nth_element(list.begin(), list.begin() + long(middle), list.end());
+    return list[middle];
+}
+
+// The pooled spread of runs of similar level: the outlier cut from the median
+// absolute deviation of all their cells from their runs' medians (enough cells for
+// a steady cut), then each run's sample variance.
+LevelSpread Runs_spread(std::vector<CellRun>::const_iterator from, std::vector<CellRun>::const_iterator to);
+
+// Pools spreads: degrees of freedom add, and so do the sums of squares.
+LevelSpread Pooled(const std::vector<LevelSpread>& parts)
+{
+    LevelSpread pooled{0.0, 0.0, 0};
+    for (const LevelSpread& part : parts) {
+        pooled.level += part.level * double(part.count);
+        pooled.variance += part.variance * double(part.count);
+        pooled.count += part.count;
+    }
+    if (pooled.count > 0) {
+        pooled.level /= double(pooled.count);
+        pooled.variance /= double(pooled.count);
+    }
+    return pooled;
+}
+
+int32_t Even_at_or_above(int32_t x)
+{
+    return x + (x % 2 != 0 ? 1 : 0);
+}
+
+// The shot-noise gain actually applied: 0 when the frame gave none.
+double Applied_gain()
+{
+    return std::isnan(frame_gain) ? 0.0 : frame_gain;
+}
+
+double Cell_variance(double laser_level)
+{
+    return cell_read_variance + 0.5 * Applied_gain() * std::max(laser_level, 0.0);
+}
+
+double Cached_median_factor(const std::vector<int32_t>& multiplicities)
+{
+    static std::map<std::vector<int32_t>, double> known;
+    std::vector<int32_t> key = multiplicities;
+    std::sort(key.begin(), key.end());
+    const auto found = known.find(key);
+    if (found != known.end()) return found->second;
+    const double factor = Median_variance_factor(key);
+    known.emplace(std::move(key), factor);
+    return factor;
+}
+
+// A window of net signals by processed-row index, each with its multiplicity.
+using Window = std::map<int64_t, int32_t>;
+
+// The median of a window: its variance, and the ratio of the exact factor to the
+// large-sample one, (pi / 2) sum k^2 / K^2, for covariances with other windows.
+struct WindowMedian {
+    double variance;
+    double exactness;
+    int64_t entries;
+};
+
+WindowMedian Window_median(const Window& window, const std::vector<double>& variance)
+{
+    std::vector<int32_t> multiplicities;
+    double sum = 0.0;
+    int64_t entries = 0, squares = 0;
+    for (const auto& [k, count] : window) {
+        multiplicities.push_back(count);
+        sum += count * variance[size_t(k)];
+        entries += count;
+        squares += int64_t{count} * count;
+    }
+    const double K = double(entries);
+    const double factor = Cached_median_factor(multiplicities);
+    return {factor * sum / K, factor / (pi / 2.0 * double(squares) / (K * K)), entries};
+}
+
+// Covariance of the medians of two windows: their correlation for independent unit
+// normal values (Median_correlation, up to 32 rows) times the two medians' sigmas.
+double Window_covariance(const Window& a, const WindowMedian& a_median, const Window& b,
+                         const WindowMedian& b_median)
+{
+    std::vector<std::pair<int32_t, int32_t>> rows;
+    bool overlap = false;
+    for (const auto& [k, count] : a) {
+        const auto other = b.find(k);
+        rows.emplace_back(count, other == b.end() ? 0 : other->second);
+        overlap = overlap || other != b.end();
+    }
+    if (!overlap) return 0.0;
+    for (const auto& [k, count] : b) {
+        if (a.find(k) == a.end()) rows.emplace_back(0, count);
+    }
+    if (rows.size() > size_t(drawn_correlation_limit)) {
+        // Wide windows: the correlation of the medians' linear influences,
+        // sum k_a k_b / sqrt(sum k_a^2 sum k_b^2).
+        double shared = 0.0;
+        int64_t squares_a = 0, squares_b = 0;
+        for (const auto& [k_a, k_b] : rows) {
+            shared += double(k_a) * k_b;
+            squares_a += int64_t{k_a} * k_a;
+            squares_b += int64_t{k_b} * k_b;
+        }
+        return std::min(shared / std::sqrt(double(squares_a) * double(squares_b)), 1.0) *
+               std::sqrt(a_median.variance * b_median.variance);
+    }
+    static std::map<std::vector<std::pair<int32_t, int32_t>>, double> known;
+    std::sort(rows.begin(), rows.end());
+    auto found = known.find(rows);
+    if (found == known.end()) found = known.emplace(rows, Median_correlation(rows)).first;
+    return found->second * std::sqrt(a_median.variance * b_median.variance);
+}
+
+// Variance of the net signal of processed row y with the beam at x_P; fills the
+// row's background and flags.
+double Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
+{
+    const int32_t w = pathwidth;
+    const int32_t reach = static_cast<int32_t>(Side_band_reach());
+    const int32_t first_cell = (x_P - reach) - (x_P - reach) % 2;
+    std::vector<RowCell> cells(size_t((x_P + reach - first_cell) / 2 + 1));
+    const auto cell_of = [&](int32_t c) -> RowCell& { return cells[size_t((c - first_cell) / 2)]; };
+    for (size_t i = 0; i < cells.size(); ++i) {
+        float R, G, B;
+        Get_jas(value, first_cell + 2 * int32_t(i), y, R, G, B);
+        cells[i].laser_level = G;
+        cells[i].variance = Cell_variance(G);
+    }
+
+    const double clip = clip_level;
+    const int32_t y0 = y - y % 2;
+    std::vector<float> side;
+    double side_q_variance = 0.0;
+    for (int32_t c = x_P - reach; c <= x_P + reach; ++c) {
+        const double S = Sensitivity(R2thetadeg(Pixel_radius(c, y)));
+        RowCell& cell = cell_of(c);
+        if (c >= x_P - w && c <= x_P + w) {
+            cell.band_weight += 1.0 / S;
+            if (Pixel_radius(c, y) > float(rmax)) row.edge = true;
+            const int32_t x0 = c - c % 2;
+            const double top = value[size_t(hsize) * size_t(y0) + size_t(x0) + 1];
+            const double bottom = value[size_t(hsize) * size_t(y0 + 1) + size_t(x0)];
+            if (top >= clip || bottom >= clip) row.sat = true;
+        } else {
+            side.push_back(static_cast<float>(Beam_level(c, y)));
+            ++cell.side_entries;
+            cell.side_inverse_S += 1.0 / S;
+            side_q_variance += cell.variance / (S * S);
+        }
+    }
+    const double K = double(side.size());
+    side_q_variance /= K;
+    row.background = Median_of(side);
+
+    std::vector<int32_t> multiplicities;
+    double band_variance = 0.0;
+    double shared = 0.0;   // sum over edge cells of W cov(G, m)
+    for (const RowCell& cell : cells) {
+        band_variance += cell.band_weight * cell.band_weight * cell.variance;
+        if (cell.side_entries > 0) multiplicities.push_back(cell.side_entries);
+        if (cell.side_entries > 0 && cell.band_weight > 0.0) {
+            shared += cell.band_weight * cell.variance * cell.side_inverse_S / K;
+        }
+    }
+    const double background_variance = Cached_median_factor(multiplicities) * side_q_variance;
+    row.sigma_background = std::sqrt(background_variance);
+    const double N = 2.0 * w + 1.0;
+    return band_variance + N * N * background_variance - 2.0 * N * shared;
+}
+
+LevelSpread Runs_spread(std::vector<CellRun>::const_iterator from, std::vector<CellRun>::const_iterator to)
+{
+    std::vector<double> deviations;
+    for (auto run = from; run != to; ++run) {
+        if (run->net.size() < 2) continue;
+        std::vector<double> net = run->net;
+        const double centre = Median_in_place(net);
+        for (const double v : run->net) deviations.push_back(std::fabs(v - centre));
+    }
+    if (deviations.empty()) return {0.0, 0.0, 0};
+    const double cut = clip_sigmas * mad_to_sigma * Median_in_place(deviations);
+    std::vector<LevelSpread> parts;
+    for (auto run = from; run != to; ++run) parts.push_back(Segment_spread(run->net, run->laser, cut));
+    return Pooled(parts);
+}
+
+// The spreads of the side bands of every processed row (each side a run of its
+// own), pooled in bins of level: at most eight, of at least 64 runs each.
+void Side_band_points(std::vector<LevelSpread>& points)
+{
+    const int32_t w = pathwidth;
+    const int32_t reach = static_cast<int32_t>(Side_band_reach());
+    std::vector<CellRun> runs;
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
+        const int32_t x_P = Getpathx(y);
+        runs.push_back(Cell_run(y, Even_at_or_above(x_P - reach), x_P - w));
+        runs.push_back(Cell_run(y, Even_at_or_above(x_P + w + 1), x_P + reach + 1));
+    }
+    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const CellRun& r) { return r.net.size() < 2; }),
+               runs.end());
+    if (runs.empty()) return;
+    std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) { return a.level < b.level; });
+    const size_t bins = std::clamp<size_t>(runs.size() / 64, 1, 8);
+    for (size_t b = 0; b < bins; ++b) {
+        const LevelSpread spread = Runs_spread(runs.begin() + long(runs.size() * b / bins),
+                                               runs.begin() + long(runs.size() * (b + 1) / bins));
+        if (spread.count > 0) points.push_back(spread);
+    }
+}
+
+}  // namespace
+
+double Median_variance_factor(const std::vector<int32_t>& multiplicities)
+{
+    const int32_t n = static_cast<int32_t>(multiplicities.size());
+    int64_t K = 0, squares = 0;
+    for (const int32_t k : multiplicities) {
+        K += k;
+        squares += int64_t{k} * k;
+    }
+    if (n == 0 || K == 0) return not_given;
+    if (n == 1) return 1.0;
+    if (n > exact_median_limit || K > exact_entries_limit) {
+        return pi / 2.0 * double(squares) / (double(K) * double(K));
+    }
+    // P(median <= t) = P(at least K / 2 + 1 entries <= t), from the distribution of
+    // the count of entries at or below t, cell by cell; then the moments by
+    // midpoints between the grid's points.
+    const int64_t needed = K / 2 + 1;
+    const double step = 0.005, limit = 8.0;
+    std::vector<double> count(size_t(K) + 1);
+    double previous = 0.0, mean = 0.0, square = 0.0;
+    for (double t = -limit; t <= limit + step / 2; t += step) {
+        const double p = Normal_cdf(t);
+        std::fill(count.begin(), count.end(), 0.0);
+        count[0] = 1.0;
+        int64_t reached = 0;
+        for (const int32_t k : multiplicities) {
+            for (int64_t c = reached; c >= 0; --c) {
+                count[size_t(c + k)] += p * count[size_t(c)];
+                count[size_t(c)] *= 1.0 - p;
+            }
+            reached += k;
+        }
+        double at_or_below = 0.0;
+        for (int64_t c = needed; c <= K; ++c) at_or_below += count[size_t(c)];
+        const double mass = at_or_below - previous;
+        const double middle = t - step / 2;
+        mean += mass * middle;
+        square += mass * middle * middle;
+        previous = at_or_below;
+    }
+    return square - mean * mean;
+}
+
+double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multiplicities)
+{
+    // A fixed stream of draws, so that every run gives the same sigmas.
+    std::mt19937_64 random(20261209);
+    const auto uniform = [&random] { return (double(random() >> 11) + 0.5) * 0x1.0p-53; };
+    const int draws = 2000;
+    std::vector<double> values(multiplicities.size()), first, second;
+    double sum_a = 0.0, sum_b = 0.0, sum_aa = 0.0, sum_bb = 0.0, sum_ab = 0.0;
+    for (int d = 0; d < draws; ++d) {
+        for (size_t i = 0; i < values.size(); i += 2) {
+            const double radius = std::sqrt(-2.0 * std::log(uniform()));
+            const double angle = 2.0 * pi * uniform();
+            values[i] = radius * std::cos(angle);
+            if (i + 1 < values.size()) values[i + 1] = radius * std::sin(angle);
+        }
+        first.clear();
+        second.clear();
+        for (size_t i = 0; i < values.size(); ++i) {
+            first.insert(first.end(), size_t(multiplicities[i].first), values[i]);
+            second.insert(second.end(), size_t(multiplicities[i].second), values[i]);
+        }
+        if (first.empty() || second.empty()) return 0.0;
+        const double a = Median_in_place(first), b = Median_in_place(second);
+        sum_a += a;
+        sum_b += b;
+        sum_aa += a * a;
+        sum_bb += b * b;
+        sum_ab += a * b;
+    }
+    const double n = draws;
+    const double covariance = sum_ab / n - (sum_a / n) * (sum_b / n);
+    const double variance_a = sum_aa / n - (sum_a / n) * (sum_a / n);
+    const double variance_b = sum_bb / n - (sum_b / n) * (sum_b / n);
+    return covariance / std::sqrt(variance_a * variance_b);
+}
+
+LevelSpread Segment_spread(const std::vector<double>& net, const std::vector<double>& laser, double cut)
+{
+    LevelSpread spread{0.0, 0.0, 0};
+    if (net.size() < 2) return spread;
+    std::vector<double> sorted = net;
+    const double centre = Median_in_place(sorted);
+    double sum = 0.0, level = 0.0;
+    int64_t kept = 0;
+    for (size_t i = 0; i < net.size(); ++i) {
+        if (std::fabs(net[i] - centre) > cut) continue;
+        sum += net[i];
+        level += laser[i];
+        ++kept;
+    }
+    if (kept < 2) return spread;
+    const double mean = sum / double(kept);
+    double squares = 0.0;
+    for (size_t i = 0; i < net.size(); ++i) {
+        if (std::fabs(net[i] - centre) > cut) continue;
+        squares += (net[i] - mean) * (net[i] - mean);
+    }
+    spread.level = level / double(kept);
+    spread.variance = squares / double(kept - 1);
+    spread.count = kept - 1;
+    return spread;
+}
+
+bool Fit_photon_transfer(const std::vector<LevelSpread>& points, double imposed_gain, double& a,
+                         double& gain)
+{
+    double Sw = 0.0, Sx = 0.0, Sy = 0.0, Sxx = 0.0, Sxy = 0.0;
+    double lowest = INFINITY, highest = -INFINITY;
+    for (const LevelSpread& p : points) {
+        if (!(p.variance > 0.0) || p.count <= 0) continue;
+        const double weight = double(p.count) / (p.variance * p.variance);
+        Sw += weight;
+        Sx += weight * p.level;
+        Sy += weight * p.variance;
+        Sxx += weight * p.level * p.level;
+        Sxy += weight * p.level * p.variance;
+        lowest = std::min(lowest, p.level);
+        highest = std::max(highest, p.level);
+    }
+    gain = not_given;
+    a = 0.0;
+    if (Sw <= 0.0) return false;
+    if (!std::isnan(imposed_gain)) {
+        gain = imposed_gain;
+        a = std::max((Sy - 0.5 * imposed_gain * Sx) / Sw, 0.0);
+        return true;
+    }
+    // A slope needs light: levels spread over at least 10 DN.
+    const double determinant = Sw * Sxx - Sx * Sx;
+    if (highest - lowest < 10.0 || !(determinant > 0.0)) {
+        a = Sy / Sw;
+        return false;
+    }
+    const double slope = (Sw * Sxy - Sx * Sy) / determinant;
+    if (!(slope > 0.0)) {
+        a = Sy / Sw;
+        return false;
+    }
+    gain = 2.0 * slope;
+    a = std::max((Sy - slope * Sx) / Sw, 0.0);
+    return true;
+}
+
+std::vector<LevelSpread> Photon_transfer_points()
+{
+    std::vector<LevelSpread> points;
+    // The covered pixels: runs of up to 16 whole cells along each cell row of each
+    // area, inside the frame.
+    std::vector<CellRun> runs;
+    for (int32_t i = 0; i < border_no; ++i) {
+        const PixelArea& area = border[i];
+        const int32_t x_end = std::min(area.x_to, hsize);
+        const int32_t y_end = std::min(area.y_to, vsize);
+        for (int32_t y0 = Even_at_or_above(std::max(area.y_from, 0)); y0 + 1 < y_end; y0 += 2) {
+            for (int32_t x0 = Even_at_or_above(std::max(area.x_from, 0)); x0 + 1 < x_end; x0 += 32) {
+                runs.push_back(Cell_run(y0, x0, std::min(x0 + 32, x_end)));
+            }
+        }
+    }
+    const LevelSpread covered = Runs_spread(runs.begin(), runs.end());
+    if (covered.count > 0) points.push_back(covered);
+    Side_band_points(points);
+    return points;
+}
+
+void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain, double saturation)
+{
+    row_uncertainty.clear();
+    // The clip: the highest level when at least two pixels reach it.
+    const uint16_t highest = static_cast<uint16_t>(maxvalue);
+    size_t at_highest = 0;
+    for (size_t i = 0; i < value.size(); ++i) at_highest += value[i] == highest ? 1 : 0;
+    clip_level = !std::isnan(saturation) ? saturation
+                 : at_highest >= 2        ? double{maxvalue}
+                                          : std::numeric_limits<double>::infinity();
+
+    const std::vector<LevelSpread> points = Photon_transfer_points();
+    frame_gain_estimated = std::isnan(imposed_gain);
+    double gain;
+    if (!Fit_photon_transfer(points, imposed_gain, cell_read_variance, gain)) {
+        double no_gain;
+        Fit_photon_transfer(points, 0.0, cell_read_variance, no_gain);
+    }
+    frame_gain = gain;
+
+    // Rows and their variances.
+    std::vector<double> variance;
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
+        RowUncertainty row{};
+        row.x = Getpathx(y);
+        row.y = y;
+        row.net = gnetto[row_uncertainty.size()];
+        variance.push_back(Row_noise(y, row.x, row));
+        row.sigma_net = std::sqrt(variance.back());
+        row.weak = !(row.net >= 3.0 * row.sigma_net);
+        row_uncertainty.push_back(row);
+    }
+    const int64_t n = static_cast<int64_t>(row_uncertainty.size());
+    if (n == 0) {
+        beam_found = false;
+        return;
+    }
+
+    // The coefficient's window, rows clamped to the processed ones.
+    Window window;
+    const int64_t k0 = Processed_index(int64_t{row90} - median);
+    for (int64_t k = k0; k <= k0 + median; ++k) ++window[std::clamp<int64_t>(k, 0, n - 1)];
+    const double C = coefficient;
+    const WindowMedian C_median = Window_median(window, variance);
+    const double C_variance = C_median.variance;
+
+    const std::vector<float> running_medians = median > 0 ? Running_medians() : std::vector<float>();
+    int64_t weak = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        RowUncertainty& row = row_uncertainty[size_t(k)];
+        const double net = row.net;
+        const auto in_window = window.find(k);
+        const double covariance = in_window == window.end() ? 0.0
+                                  : in_window->second * variance[size_t(k)] / double(median + 1);
+        // Zero for a row that is the coefficient itself (a window held at one row).
+        row.sigma_signal = std::sqrt(std::max(variance[size_t(k)] / (C * C) +
+                                                  net * net * C_variance / (C * C * C * C) -
+                                                  2.0 * net * covariance / (C * C * C),
+                                              0.0));
+        if (median > 0) {
+            Window running;
+            const int64_t j0 = Processed_index(int64_t{row.y} - median);
+            for (int64_t j = std::max<int64_t>(j0, 0); j <= std::min<int64_t>(j0 + median, n - 1); ++j) {
+                running[j] = 1;
+            }
+            const double M = running_medians[size_t(k)];
+            const WindowMedian M_median = Window_median(running, variance);
+            const double covariance = Window_covariance(running, M_median, window, C_median);
+            row.sigma_median = std::sqrt(std::max(M_median.variance / (C * C) +
+                                                      M * M * C_variance / (C * C * C * C) -
+                                                      2.0 * M * covariance / (C * C * C),
+                                                  0.0));
+        } else {
+            row.sigma_median = row.sigma_signal;
+        }
+        if (row.weak) ++weak;
+    }
+    beam_found = 2 * weak <= n;
+}
+
+FrameUncertainty Measured_uncertainty()
+{
+    FrameUncertainty measured;
+    measured.rows = row_uncertainty;
+    measured.gain = frame_gain;
+    measured.gain_estimated = frame_gain_estimated;
+    measured.cell_read_variance = cell_read_variance;
+    measured.clip_level = clip_level;
+    measured.beam_found = beam_found;
+    return measured;
+}
+
+const char* Flags_text(const RowUncertainty& row)
+{
+    static const char* const texts[8] = {"-",    "sat",      "weak",      "sat,weak",
+                                         "edge", "sat,edge", "weak,edge", "sat,weak,edge"};
+    return texts[(row.sat ? 1 : 0) + (row.weak ? 2 : 0) + (row.edge ? 4 : 0)];
+}

@@ -1,0 +1,100 @@
+#include "night/night_frame.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "base/console.h"
+#include "base/product_file.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "frame/frame_pipeline.h"
+#include "input/laserpath.h"
+#include "night/night_names.h"
+#include "night/row_profile.h"
+
+namespace {
+
+// What the frame pipeline measured, into the frame's record.
+void Keep_measurement(const FrameMeasurement& measured, FrameRecord& record)
+{
+    record.has_levels = measured.has_levels;
+    record.levels = measured.levels;
+    if (measured.has_signal) {
+        record.has_signal = true;
+        record.row90 = measured.green.row90;
+        record.x90 = Getpathx(measured.green.row90);
+        record.coefficient = measured.green.coefficient;
+        record.rows = measured.green.rows;
+    }
+    if (measured.has_uncertainty) {
+        record.has_uncertainty = true;
+        record.gain = measured.uncertainty.gain;
+        record.gain_estimated = measured.uncertainty.gain_estimated;
+        record.beam_found = measured.uncertainty.beam_found;
+        for (const RowUncertainty& row : measured.uncertainty.rows) record.sigma_signal.push_back(row.sigma_signal);
+    }
+}
+
+}  // namespace
+
+std::string Frame_name(const std::string& file)
+{
+    const size_t slash = file.find_last_of('/');
+    std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& preamble)
+{
+    const auto start = std::chrono::steady_clock::now();
+    FrameRecord record;
+    record.file = frame.file;
+    record.name = frame.name;
+
+    std::ostringstream console;
+    Use_console(console);
+    console << preamble;
+    // A failed frame is named with its reason; the advice lines of a single run would
+    // only repeat themselves frame after frame.
+    std::ostringstream advice;
+    Use_advice(advice);
+    product_folder = frame.folder;
+    // The driver keeps both names within the capacity of the run parameters.
+    std::snprintf(filename, filename_capacity, "%s", frame.file.c_str());
+    std::snprintf(filename_bckg, filename_capacity, "%s", frame.dark.c_str());
+
+    FileFacts facts;
+    if (!Read_file_facts(frame.file, facts)) {
+        record.has_facts = true;
+        record.facts = facts;
+    }
+    FrameOptions options;
+    options.write_picture = frame.pictures;
+    options.uncertainties = true;
+    options.imposed_gain = frame.gain;
+    options.saturation = frame.saturation;
+    const FrameMeasurement measured = Measure_frame(options);
+    Keep_measurement(measured, record);
+    Failure failure = measured.failure;
+    if (measured.has_uncertainty) {
+        if (Failure written = Write_row_profile(Product_path(row_profile_name), measured.green.rows,
+                                                measured.uncertainty.rows)) {
+            failure = written;
+        }
+    }
+    if (Failure written = Write_product_file(Product_path(frame_console_name), console.str())) {
+        if (!failure) failure = written;
+    }
+    Use_console(std::cout);
+    Use_advice(std::cerr);
+    product_folder.clear();
+    record.code = failure.code;
+    record.measured = !failure;
+    if (!record.measured) record.message = failure.reason;
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return record;
+}

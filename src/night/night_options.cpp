@@ -1,0 +1,64 @@
+#include "night/night_options.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "tavrolin_version.h"
+
+std::string Usage_lines()
+{
+    return "Usage: tavrolin-night [--config FILE] [--path FILE] [--dark DARK]... [--out DIR] "
+           "[--jobs N] [--no-pictures] [--gain G] [--saturation L] FRAME...\n"
+           "Run with --help for more information.";
+}
+
+Failure Read_command_line(int argc, char** argv, NightOptions& options)
+{
+    CLI::App app{"tavrolin-night: measures a night of laser-beam frames as tavrolin does, each "
+                 "into DIR/<frame name>/, and combines them into night_profile.tsv, "
+                 "night_map.png, night_profile.png and night.json.",
+                 "tavrolin-night"};
+    app.set_version_flag("--version", std::string("tavrolin-night ") + tavrolin_version);
+    app.add_option("--config", options.config, "configuration file, read as tavrolin reads it; "
+                                                "its two file names are replaced by the frames and the darks")
+        ->capture_default_str();
+    app.add_option("--path", options.path, "beam path file")->capture_default_str();
+    app.add_option("--dark", options.darks,
+                   "dark picture; several are combined into DIR/master_dark.pgm (per-pixel median); "
+                   "none or NODARK: no dark picture")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
+    app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")
+        ->check(CLI::Range(1u, 4096u));
+    app.add_flag("--no-pictures", options.no_pictures, "write no linearlyscaledG.PGM per frame");
+    app.add_option("--gain", options.gain,
+                   "sensor gain in DN per electron for the shot noise of every frame "
+                   "(default: each frame's own photon-transfer estimate)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--saturation", options.saturation,
+                   "sample level at which a pixel is clipped (default: each frame's highest "
+                   "level when several pixels share it)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("FRAME", options.frames, "laser pictures (16-bit PGM), in the night's order")
+        ->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        options.answered = true;
+        if (app.exit(e) != 0) return Failure{exit_usage, ""};   // said by CLI11
+        return {};
+    } catch (const CLI::CallForVersion& e) {
+        options.answered = true;
+        if (app.exit(e) != 0) return Failure{exit_usage, ""};   // said by CLI11
+        return {};
+    } catch (const CLI::ParseError& e) {
+        return Failure{exit_usage, e.what()};
+    }
+    if (options.jobs == 0) {
+        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        options.jobs = cores > 0 ? static_cast<unsigned>(cores) : 1u;
+    }
+    return {};
+}

@@ -1,0 +1,29 @@
+// The night's command line.
+#pragma once
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "base/failure.h"
+#include "base/run_codes.h"
+
+struct NightOptions {
+    std::string config = config_file_name;
+    std::string path = path_file_name;
+    std::vector<std::string> darks;
+    std::string out = ".";
+    unsigned jobs = 0;   // 0: the number of cores
+    bool no_pictures = false;
+    double gain = std::numeric_limits<double>::quiet_NaN();
+    double saturation = std::numeric_limits<double>::quiet_NaN();
+    std::vector<std::string> frames;
+    bool answered = false;   // --help or --version was answered: nothing more to do
+};
+
+// Reads the command line into `options`, with the number of cores for --jobs when it
+// is not given. Fails with code 64 and what is wrong.
+Failure Read_command_line(int argc, char** argv, NightOptions& options);
+
+// The usage lines that follow a mistake on the command line.
+std::string Usage_lines();

@@ -1,0 +1,21 @@
+// The night's pictures, drawn by gnuplot: 'night_map.png', every frame's normalised
+// signal (frames in command-line order across, height up) as a colour map, and
+// 'night_profile.png', the night's mean profile with its standard errors against
+// scattering angle and against height.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/failure.h"
+#include "night/night_profile.h"
+#include "night/night_record.h"
+
+// True when a program named gnuplot is on the search path.
+bool Gnuplot_available();
+
+// Draws both pictures into `folder` (each replaced only once complete), from the
+// frames' records and the profile already written as `profile_file`. Fails with
+// code 6 and what went wrong.
+Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecord>& frames,
+                         const std::vector<ProfileRow>& profile, const std::string& profile_file);

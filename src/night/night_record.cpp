@@ -1,0 +1,195 @@
+#include "night/night_record.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <sys/stat.h>
+
+#include <openssl/evp.h>
+
+#include "base/run_codes.h"
+
+namespace {
+
+using nlohmann::json;
+
+json Number(float value)
+{
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    return value;
+}
+
+float Float_of(const json& value)
+{
+    if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        if (text == "inf") return std::numeric_limits<float>::infinity();
+        if (text == "-inf") return -std::numeric_limits<float>::infinity();
+        return std::numeric_limits<float>::quiet_NaN();
+    }
+    return value.get<float>();
+}
+
+std::string Hex(const unsigned char* bytes, unsigned int length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+}  // namespace
+
+Failure Read_file_facts(const std::string& name, FileFacts& facts)
+{
+    const Failure cannot{exit_bad_picture, "Can't read the file '" + name + "'"};
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return cannot;
+    facts.size = static_cast<uint64_t>(status.st_size);
+    char stamp[64];
+    std::tm utc;
+    gmtime_r(&status.st_mtim.tv_sec, &utc);
+    const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(stamp + length, sizeof stamp - length, ".%09ldZ", long(status.st_mtim.tv_nsec));
+    facts.modified = stamp;
+
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) return cannot;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool read = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+    std::vector<unsigned char> buffer(size_t{1} << 20);
+    while (read) {
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got > 0) read = EVP_DigestUpdate(context, buffer.data(), got) == 1;
+        if (got < buffer.size()) break;
+    }
+    read = read && !std::ferror(file);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digest_length = 0;
+    read = read && EVP_DigestFinal_ex(context, digest, &digest_length) == 1;
+    EVP_MD_CTX_free(context);
+    std::fclose(file);
+    if (!read) return cannot;
+    facts.sha256 = Hex(digest, digest_length);
+    return {};
+}
+
+json Facts_to_json(const std::string& name, const FileFacts& facts)
+{
+    return json{{"file", name}, {"size", facts.size}, {"modified", facts.modified},
+                {"sha256", facts.sha256}};
+}
+
+json Frame_to_json(const FrameRecord& record, bool with_rows)
+{
+    json frame = {{"name", record.name},
+                  {"file", record.file},
+                  {"status", record.measured ? "measured" : "failed"},
+                  {"code", record.code}};
+    if (!record.measured) frame["message"] = record.message;
+    if (record.has_facts) frame["input"] = Facts_to_json(record.file, record.facts);
+    if (record.has_levels) {
+        frame["levels"] = {{"highest", Number(record.levels.highest)},
+                           {"lowest", Number(record.levels.lowest)},
+                           {"zero_level", Number(record.levels.zero_level)},
+                           {"zero_level_R", Number(record.levels.zero_level_R)},
+                           {"zero_level_G", Number(record.levels.zero_level_G)},
+                           {"zero_level_B", Number(record.levels.zero_level_B)},
+                           {"zero_level_R_bckg", Number(record.levels.zero_level_R_bckg)},
+                           {"zero_level_G_bckg", Number(record.levels.zero_level_G_bckg)},
+                           {"zero_level_B_bckg", Number(record.levels.zero_level_B_bckg)}};
+    }
+    if (record.has_signal) {
+        frame["row90"] = record.row90;
+        frame["x90"] = record.x90;
+        frame["coefficient"] = Number(record.coefficient);
+    }
+    if (record.has_uncertainty) {
+        frame["gain"] = std::isfinite(record.gain) ? json(record.gain) : json(nullptr);
+        frame["gain_estimated"] = record.gain_estimated;
+        frame["beam_found"] = record.beam_found;
+    }
+    if (with_rows) {
+        json rows = json::array();
+        for (const TableRow& row : record.rows) {
+            rows.push_back({row.x, row.y, Number(row.r), Number(row.theta), Number(row.height),
+                            Number(row.distance), Number(row.alpha), Number(row.signal),
+                            Number(row.median), Number(row.median_sin)});
+        }
+        frame["rows"] = rows;
+        json sigmas = json::array();
+        for (const double sigma : record.sigma_signal) sigmas.push_back(Number(float(sigma)));
+        if (record.has_uncertainty) frame["sigma_signal"] = sigmas;
+        frame["seconds"] = record.seconds;
+    }
+    return frame;
+}
+
+FrameRecord Frame_from_json(const json& frame)
+{
+    FrameRecord record;
+    record.name = frame.at("name").get<std::string>();
+    record.file = frame.at("file").get<std::string>();
+    record.measured = frame.at("status").get<std::string>() == "measured";
+    record.code = frame.at("code").get<int>();
+    if (frame.contains("message")) record.message = frame.at("message").get<std::string>();
+    if (frame.contains("input")) {
+        const json& input = frame.at("input");
+        record.has_facts = true;
+        record.facts.size = input.at("size").get<uint64_t>();
+        record.facts.modified = input.at("modified").get<std::string>();
+        record.facts.sha256 = input.at("sha256").get<std::string>();
+    }
+    if (frame.contains("levels")) {
+        const json& levels = frame.at("levels");
+        record.has_levels = true;
+        record.levels.highest = Float_of(levels.at("highest"));
+        record.levels.lowest = Float_of(levels.at("lowest"));
+        record.levels.zero_level = Float_of(levels.at("zero_level"));
+        record.levels.zero_level_R = Float_of(levels.at("zero_level_R"));
+        record.levels.zero_level_G = Float_of(levels.at("zero_level_G"));
+        record.levels.zero_level_B = Float_of(levels.at("zero_level_B"));
+        record.levels.zero_level_R_bckg = Float_of(levels.at("zero_level_R_bckg"));
+        record.levels.zero_level_G_bckg = Float_of(levels.at("zero_level_G_bckg"));
+        record.levels.zero_level_B_bckg = Float_of(levels.at("zero_level_B_bckg"));
+    }
+    if (frame.contains("coefficient")) {
+        record.has_signal = true;
+        record.row90 = frame.at("row90").get<int32_t>();
+        record.x90 = frame.at("x90").get<int32_t>();
+        record.coefficient = Float_of(frame.at("coefficient"));
+    }
+    if (frame.contains("rows")) {
+        for (const json& line : frame.at("rows")) {
+            TableRow row;
+            row.x = line.at(0).get<int32_t>();
+            row.y = line.at(1).get<int32_t>();
+            row.r = Float_of(line.at(2));
+            row.theta = Float_of(line.at(3));
+            row.height = Float_of(line.at(4));
+            row.distance = Float_of(line.at(5));
+            row.alpha = Float_of(line.at(6));
+            row.signal = Float_of(line.at(7));
+            row.median = Float_of(line.at(8));
+            row.median_sin = Float_of(line.at(9));
+            record.rows.push_back(row);
+        }
+    }
+    if (frame.contains("beam_found")) {
+        record.has_uncertainty = true;
+        const json& gain = frame.at("gain");
+        record.gain = gain.is_null() ? std::nan("") : gain.get<double>();
+        record.gain_estimated = frame.at("gain_estimated").get<bool>();
+        record.beam_found = frame.at("beam_found").get<bool>();
+    }
+    if (frame.contains("sigma_signal")) {
+        for (const json& sigma : frame.at("sigma_signal")) record.sigma_signal.push_back(Float_of(sigma));
+    }
+    if (frame.contains("seconds")) record.seconds = frame.at("seconds").get<double>();
+    return record;
+}

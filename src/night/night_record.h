@@ -1,0 +1,63 @@
+// The record of a night: what each frame's measurement gave, and the facts of every
+// input file (size, modification time, SHA-256), as night.json holds them.
+//
+// A frame's record travels from the worker that measured it to the night's driver as
+// JSON (Frame_to_json with its rows, Frame_from_json), and is written to night.json
+// without its rows. New per-frame values go into FrameRecord and its two conversions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "base/failure.h"
+#include "measure/beam_table.h"
+#include "model/levels.h"
+
+// Size, modification time (UTC, ISO 8601) and SHA-256 (lower-case hex) of a file.
+struct FileFacts {
+    uint64_t size = 0;
+    std::string modified;
+    std::string sha256;
+};
+
+// Reads the facts of file `name`; fails (code 2) when they can't be had.
+Failure Read_file_facts(const std::string& name, FileFacts& facts);
+nlohmann::json Facts_to_json(const std::string& name, const FileFacts& facts);
+
+struct FrameRecord {
+    std::string name;     // the frame's file name less its extension: its product folder
+    std::string file;     // the frame's file as given
+    bool measured = false;
+    int code = 0;         // the exit code `tavrolin` would give; 0 when measured
+    std::string message;  // why the frame failed (empty when measured)
+    bool has_facts = false;
+    FileFacts facts;      // of the frame's file, when it could be read
+
+    bool has_levels = false;   // the level stage ran
+    FrameLevels levels;
+
+    bool has_signal = false;   // the beam signal was extracted
+    int32_t row90 = -1;
+    int32_t x90 = -1;
+    float coefficient = 0.0f;
+    std::vector<TableRow> rows;
+
+    bool has_uncertainty = false;   // the rows' uncertainties were measured
+    double gain = 0.0;              // DN per electron (NaN: the frame gave none)
+    bool gain_estimated = true;     // false when imposed by --gain
+    bool beam_found = true;         // false when most rows are weak
+    std::vector<double> sigma_signal;   // per row of `rows`: sigma of the normalised signal
+
+    double seconds = 0.0;      // wall time of the frame's measurement (a timing)
+};
+
+// The record as JSON; `with_rows` adds the table's lines (for the worker's result).
+// Floats that are not finite are written as the strings "nan", "inf" and "-inf".
+nlohmann::json Frame_to_json(const FrameRecord& record, bool with_rows);
+
+// The record back from Frame_to_json's JSON (with or without rows). Throws
+// nlohmann::json::exception on JSON of another shape.
+FrameRecord Frame_from_json(const nlohmann::json& json);

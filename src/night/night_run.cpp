@@ -1,0 +1,291 @@
+#include "night/night_run.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "base/console.h"
+#include "base/product_file.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "input/configuration.h"
+#include "input/laserpath.h"
+#include "night/master_dark.h"
+#include "night/night_names.h"
+#include "night/night_plots.h"
+#include "night/night_profile.h"
+#include "night/worker_pool.h"
+#include "tavrolin_version.h"
+
+namespace {
+
+using nlohmann::json;
+
+Failure Usage(const std::string& message)
+{
+    return Failure{exit_usage, message};
+}
+
+// The night's failure: its own line, without a frame that could be measured.
+Failure No_frame(const Failure& failure)
+{
+    return Failure{exit_bad_picture, failure.reason + ", no frame can be measured"};
+}
+
+// Makes `folder` and its parents; fails with code 6 when it can't be made.
+Failure Make_folder(const std::string& folder)
+{
+    std::string partial;
+    std::istringstream parts(folder);
+    std::string part;
+    if (!folder.empty() && folder[0] == '/') partial = "/";
+    const Failure cannot{exit_product_not_written, "can't make the folder '" + folder + "'"};
+    while (std::getline(parts, part, '/')) {
+        if (part.empty()) continue;
+        partial += part + "/";
+        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return cannot;
+    }
+    struct stat status;
+    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return cannot;
+    return {};
+}
+
+std::string Utc_now()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc;
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return stamp;
+}
+
+std::string In_night_folder(const Night& night, const std::string& name)
+{
+    return night.options.out + "/" + name;
+}
+
+json Settings_json()
+{
+    return json{{"laserdistance", laserdistance}, {"elevation", elevation},
+                {"pathwidth", pathwidth},         {"sidescale", sidescale},
+                {"median", median},               {"correction", correction},
+                {"center_size", center_size},     {"xcentre", xcentre},
+                {"ycentre", ycentre},             {"rmax", rmax}};
+}
+
+// The code of the frames alone: 0 when every frame was measured, 7 when some were,
+// 2 when none was.
+int Frames_code(const Night& night)
+{
+    size_t measured = 0;
+    for (const FrameRecord& record : night.records) measured += record.measured ? 1 : 0;
+    return measured == night.records.size() ? exit_complete
+           : measured > 0                   ? exit_some_frames_failed
+                                            : exit_bad_picture;
+}
+
+// night.json: the settings, the inputs, every frame's record, the summary, and how
+// this run went (the only part that differs between two runs of the same night).
+std::string Night_record_text(const Night& night)
+{
+    json inputs = json::object();
+    for (const auto& [role, facts] : night.settings_inputs) {
+        inputs[role] = Facts_to_json(role == "configuration" ? night.options.config : night.options.path, facts);
+    }
+    inputs["darks"] = json::array();
+    for (size_t d = 0; d < night.dark_inputs.size(); ++d) {
+        inputs["darks"].push_back(Facts_to_json(night.darks[d], night.dark_inputs[d]));
+    }
+    json timings = json::object();
+    json frames_json = json::array();
+    json frame_inputs = json::array();
+    size_t measured = 0;
+    for (const FrameRecord& record : night.records) {
+        frames_json.push_back(Frame_to_json(record, false));
+        timings[record.name] = record.seconds;
+        if (record.has_facts) frame_inputs.push_back(Facts_to_json(record.file, record.facts));
+        measured += record.measured ? 1 : 0;
+    }
+    inputs["frames"] = frame_inputs;
+
+    json record;
+    record["tool"] = {{"name", "tavrolin-night"}, {"version", tavrolin_version}};
+    record["settings"] = Settings_json();
+    record["dark"] = night.dark;
+    record["master_dark"] = nullptr;
+    if (night.has_master_dark) {
+        // The night's own product: its size and checksum, not its time of writing.
+        record["master_dark"] = {{"file", night.dark},
+                                 {"size", night.master_dark.size},
+                                 {"sha256", night.master_dark.sha256}};
+    }
+    record["inputs"] = inputs;
+    record["frames"] = frames_json;
+    record["summary"] = {{"frames", night.records.size()},
+                         {"measured", measured},
+                         {"failed", night.records.size() - measured},
+                         {"exit_code", Frames_code(night)}};
+    record["run"] = {{"command_line", night.command_line},
+                     {"jobs", night.options.jobs},
+                     {"started", night.started_utc},
+                     {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - night.started).count()},
+                     {"frame_seconds", timings}};
+    return record.dump(2) + "\n";
+}
+
+// Names a product of the night that could not be written.
+void Not_written(Night& night, const std::string& file)
+{
+    std::cerr << "tavrolin-night: can't write '" << file << "'" << std::endl;
+    night.products_written = false;
+}
+
+}  // namespace
+
+Night Start_night(int argc, char** argv)
+{
+    Night night;
+    night.command_line.assign(argv, argv + argc);
+    night.started_utc = Utc_now();
+    return night;
+}
+
+Failure Name_frames(Night& night)
+{
+    // Frame names become folders: they must differ and be usable as folder names.
+    std::set<std::string> names;
+    for (const std::string& file : night.options.frames) {
+        NightFrame frame;
+        frame.file = file;
+        frame.name = Frame_name(file);
+        if (frame.name.empty() || frame.name == "." || frame.name == "..") {
+            return Usage("frame '" + file + "' has no file name to name its folder by");
+        }
+        for (const char* product : night_product_names) {
+            if (frame.name == product) {
+                return Usage("frame '" + file + "' would put its folder where the night's " + product + " goes");
+            }
+        }
+        if (!names.insert(frame.name).second) {
+            return Usage("two frames are named '" + frame.name + "' (" + file +
+                         "): each frame's products go into a folder of its name");
+        }
+        if (file.size() >= size_t(filename_capacity)) {
+            return Usage("frame '" + file.substr(0, 40) + "...' has a name longer than " +
+                         std::to_string(filename_capacity - 1) + " characters");
+        }
+        frame.folder = In_night_folder(night, frame.name);
+        frame.pictures = !night.options.no_pictures;
+        frame.gain = night.options.gain;
+        frame.saturation = night.options.saturation;
+        night.frames.push_back(frame);
+    }
+    for (const std::string& dark : night.options.darks) {
+        if (dark != no_dark_name) night.darks.push_back(dark);
+    }
+    if (!night.darks.empty() && night.darks.size() != night.options.darks.size()) {
+        return Usage("--dark NODARK can't be given together with dark pictures");
+    }
+    return {};
+}
+
+Failure Read_settings(Night& night)
+{
+    std::ostringstream preamble;
+    Use_console(preamble);
+    Print_banner();
+    Failure failure = Read_configuration(night.options.config);
+    if (failure) {
+        failure.reason = night.options.config + ": " + failure.reason;
+    } else if ((failure = Read_laser_path(night.options.path))) {
+        failure.reason = night.options.path + ": " + failure.reason;
+    }
+    Use_console(std::cout);
+    night.preamble = preamble.str();
+    return failure;
+}
+
+Failure Prepare_folder_and_inputs(Night& night)
+{
+    if (Failure failure = Make_folder(night.options.out)) return failure;
+    FileFacts facts;
+    for (const auto& [role, file] : {std::pair<const char*, std::string>{"configuration", night.options.config},
+                                     {"path", night.options.path}}) {
+        if (!Read_file_facts(file, facts)) night.settings_inputs.emplace_back(role, facts);
+    }
+    for (const std::string& dark : night.darks) {
+        if (Failure failure = Read_file_facts(dark, facts)) return No_frame(failure);
+        night.dark_inputs.push_back(facts);
+    }
+    return {};
+}
+
+Failure Prepare_dark(Night& night)
+{
+    night.dark = no_dark_name;
+    if (night.darks.size() == 1) night.dark = night.darks.front();
+    if (night.darks.size() > 1) {
+        night.dark = In_night_folder(night, master_dark_name);
+        if (Failure failure = Write_master_dark(night.darks, night.dark)) return No_frame(failure);
+        night.has_master_dark = !Read_file_facts(night.dark, night.master_dark);
+    }
+    if (night.dark.size() >= size_t(filename_capacity)) {
+        return Usage("the dark's name is longer than " + std::to_string(filename_capacity - 1) + " characters");
+    }
+    for (NightFrame& frame : night.frames) {
+        frame.dark = night.dark;
+        if (Failure failure = Make_folder(frame.folder)) return failure;
+    }
+    return {};
+}
+
+Failure Measure_night(Night& night)
+{
+    std::string results = In_night_folder(night, ".tavrolin-night.XXXXXX");
+    if (mkdtemp(results.data()) == nullptr) {
+        return Failure{exit_product_not_written,
+                       "can't make a folder for the workers' results in '" + night.options.out + "'"};
+    }
+    night.records = Measure_frames(night.frames, night.options.jobs, night.preamble, results);
+    rmdir(results.c_str());
+    return {};
+}
+
+void Write_night_products(Night& night)
+{
+    const std::vector<ProfileRow> profile = Combine_profile(night.records);
+    const std::string profile_file = In_night_folder(night, night_profile_name);
+    if (Write_night_profile(profile_file, profile)) Not_written(night, profile_file);
+    if (!Gnuplot_available()) {
+        std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << " and "
+                  << night_profile_plot_name << " are not drawn" << std::endl;
+    } else if (night.products_written) {
+        if (Failure failure = Draw_night_plots(night.options.out, night.records, profile, profile_file)) {
+            std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+        }
+    }
+    const std::string record_file = In_night_folder(night, night_record_name);
+    if (Write_product_file(record_file, Night_record_text(night))) Not_written(night, record_file);
+}
+
+int Night_exit_code(const Night& night)
+{
+    const int code = Frames_code(night);
+    if (!night.products_written && code != exit_bad_picture) return exit_product_not_written;
+    return code;
+}
+
+int End_night(const Failure& failure)
+{
+    if (!failure.reason.empty()) std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+    if (failure.code == exit_usage && !failure.reason.empty()) std::cerr << Usage_lines() << std::endl;
+    return failure.code;
+}
