@@ -5,7 +5,8 @@
       the command line: help, version, usage mistakes (64), a wrong configuration (4)
       or path (5), and frames that can't be read (2); no full frames.
   night_run_test.py night NIGHT TAVROLIN SCENE_TOOL
-      one small night of full frames (3 frames and a truncated one, 2 darks): each
+      one small night of full frames (3 frames and a truncated one, 2 darks, and the
+      darks once more as DNG files, which must give the same master dark): each
       frame's products and console against a tavrolin run in a folder for that frame,
       the master dark, night_profile.tsv against the frames' tables, --jobs 1 against
       --jobs 2, the truncated frame skipped with exit 7, and night.json's checksums
@@ -139,7 +140,7 @@ def night(night_exe, tavrolin, scene_tool):
     import numpy
     folder = tempfile.mkdtemp(prefix="tavrolin_night_")
     try:
-        subprocess.run([scene_tool, "--seed", "11", "--frames", "3", "--darks", "2", folder],
+        subprocess.run([scene_tool, "--seed", "11", "--frames", "3", "--darks", "2", "--dng", folder],
                        check=True, capture_output=True)
         full = open(os.path.join(folder, "scene_laser_2.pgm"), "rb").read()
         open(os.path.join(folder, "cut.pgm"), "wb").write(full[: len(full) // 3])
@@ -185,6 +186,13 @@ def night(night_exe, tavrolin, scene_tool):
         d2, _ = pgm_samples(os.path.join(folder, "scene_dark_2.pgm"))
         check(header == [b"P5", b"6384 4224", b"65535"], "master dark header %r" % header)
         check(numpy.array_equal(master, numpy.maximum(d1, d2)), "master dark is the upper middle of 2 darks")
+
+        # The same darks as raw files (DNG) give the same master dark.
+        r = run([night_exe, "--out", "night-dng", "--no-pictures", "--dark", "scene_dark.dng",
+                 "--dark", "scene_dark_2.dng", "scene_laser.pgm"], folder)
+        check(r.returncode == 0, "a night with two DNG darks: exit %d, %r" % (r.returncode, r.stderr))
+        check(filecmp.cmp(os.path.join(folder, "night-dng", "master_dark.pgm"), os.path.join(out, "master_dark.pgm"),
+                          shallow=False), "two DNG darks give the master dark of their PGMs")
 
         # Each measured frame against tavrolin in a folder with that frame and the
         # master dark under the names the night gave them.

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "night/night_names.h"
 #include "tavrolin_version.h"
 
 std::string Usage_lines()
@@ -15,9 +16,10 @@ std::string Usage_lines()
 
 Failure Read_command_line(int argc, char** argv, NightOptions& options)
 {
-    CLI::App app{"tavrolin-night: measures a night of laser-beam frames as tavrolin does, each "
-                 "into DIR/<frame name>/, and combines them into night_profile.tsv, "
-                 "night_map.png, night_profile.png and night.json.",
+    CLI::App app{std::string("tavrolin-night: measures a night of laser-beam frames as tavrolin does, each "
+                             "into DIR/<frame name>/, and combines them into ") +
+                     night_profile_name + ", " + night_map_name + ", " + night_profile_plot_name + " and " +
+                     night_record_name + ".",
                  "tavrolin-night"};
     app.set_version_flag("--version", std::string("tavrolin-night ") + tavrolin_version);
     app.add_option("--config", options.config, "configuration file, read as tavrolin reads it; "
@@ -25,14 +27,14 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
         ->capture_default_str();
     app.add_option("--path", options.path, "beam path file")->capture_default_str();
     app.add_option("--dark", options.darks,
-                   "dark picture; several are combined into DIR/master_dark.pgm (per-pixel median); "
-                   "none or NODARK: no dark picture")
+                   std::string("dark picture; several are combined into DIR/") + master_dark_name +
+                       " (per-pixel median); none or NODARK: no dark picture")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
     app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")
         ->check(CLI::Range(1u, 4096u));
-    app.add_flag("--no-pictures", options.no_pictures, "write no linearlyscaledG.PGM per frame");
+    app.add_flag("--no-pictures", options.no_pictures, std::string("write no ") + corrected_picture_name + " per frame");
     app.add_option("--gain", options.gain,
                    "sensor gain in DN per electron for the shot noise of every frame "
                    "(default: each frame's own photon-transfer estimate)")

@@ -276,8 +276,8 @@ scene::RunResult Run_with(const std::string& folder, const Interference& how)
             const rlimit limit = {how.file_size_limit, how.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (how.memory_limit || default_memory_limit) {
-            const rlim_t bytes = how.memory_limit ? how.memory_limit : default_memory_limit;
+        const rlim_t bytes = how.memory_limit ? how.memory_limit : default_memory_limit;
+        if (bytes != 0) {
             const rlimit limit = {bytes, bytes};
             setrlimit(RLIMIT_AS, &limit);
         }

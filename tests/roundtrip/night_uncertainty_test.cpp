@@ -168,4 +168,24 @@ TEST_F(NightUncertainty, SaturatedBeamPixelsFlagTheirRowAndTheGainCanBeImposed)
     EXPECT_EQ(frame.at("gain_estimated"), false);
 }
 
+// A table that can't be written fails the frame (code 6) but skips no measurement:
+// the rows' uncertainties, profile.tsv and the record's coefficient are there, the
+// same as those of a night whose table was written.
+TEST_F(NightUncertainty, ATableThatCantBeWrittenSkipsNoMeasurement)
+{
+    std::string output;
+    ASSERT_EQ(Shell("mkdir -p '" + folder_ + "/blocked/scene_laser/tavrolin_data.txt'"), 0);
+    EXPECT_EQ(Night("", "blocked", output), 2) << output;
+    EXPECT_NE(output.find("scene_laser: failed (code 6): Can't write 'blocked/scene_laser/tavrolin_data.txt'"),
+              std::string::npos)
+        << output;
+    std::string plain;
+    ASSERT_EQ(Night("", "written", plain), 0) << plain;
+    EXPECT_EQ(scene::Read_file(folder_ + "/blocked/scene_laser/profile.tsv"),
+              scene::Read_file(folder_ + "/written/scene_laser/profile.tsv"));
+    const nlohmann::json frame = Record("blocked").at("frames").at(0);
+    EXPECT_EQ(frame.at("coefficient"), Record("written").at("frames").at(0).at("coefficient"));
+    EXPECT_EQ(frame.at("beam_found"), true);
+}
+
 }  // namespace
