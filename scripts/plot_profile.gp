@@ -22,6 +22,8 @@ if (strstrt(GPVAL_TERMINALS, "pngcairo") > 0) {
 set output output
 
 set datafile separator "\t"
+# The columns are taken by the names the table's header line gives them.
+set datafile columnheaders
 set title "Scattering profile: ".data noenhanced
 set xlabel "scattering angle (deg)"
 set ylabel "signal / signal at 90 deg"
@@ -29,23 +31,29 @@ set grid
 set key top right
 if (logy) { set logscale y }
 
-# Columns of the table: 7 scattering angle, 8 signal, 9 running median; of a
-# profile.tsv also 13 sigma of the signal and 14 sigma of the running median.
-stats data skip 1 using 1 nooutput
-if (STATS_columns >= 14) {
+angle = "s.angle(deg)"
+signal = "signal(arb.u.)"
+median = "median(arb.u.)"
+sigma_signal = "sigma.signal(arb.u.)"
+sigma_median = "sigma.median(arb.u.)"
+# A profile.tsv of tavrolin-night has the sigmas after the table's columns.
+header = system("head -n 1 '".data."'")
+if (strstrt(header, sigma_signal) > 0) {
     set style fill transparent solid 0.3 noborder
-    bands = "data skip 1 using 7:($8-$13):($8+$13) with filledcurves lc rgb '#9ab7d3' title 'signal +- 1 sigma', ".\
-            "data skip 1 using 7:($9-$14):($9+$14) with filledcurves lc rgb '#e59866' title 'running median +- 1 sigma', "
+    bands = "data using angle:(column(signal)-column(sigma_signal)):(column(signal)+column(sigma_signal)) ".\
+            "with filledcurves lc rgb '#9ab7d3' title 'signal +- 1 sigma', ".\
+            "data using angle:(column(median)-column(sigma_median)):(column(median)+column(sigma_median)) ".\
+            "with filledcurves lc rgb '#e59866' title 'running median +- 1 sigma', "
     points = "with points pt 7 ps 0.3 lc rgb '#5d8aa8'"
 } else {
     bands = ""
     points = "with points pt 7 ps 0.3 lc rgb '#9ab7d3'"
 }
 if (exists("truth")) {
-    eval "plot ".bands."data skip 1 using 7:8 ".points." title 'signal', ".\
-         "data skip 1 using 7:9 with lines lw 2 lc rgb '#1f4e79' title 'running median', ".\
-         "truth skip 1 using 3:6 with lines lw 1 dt 2 lc rgb '#c0392b' title 'truth'"
+    eval "plot ".bands."data using angle:signal ".points." title 'signal', ".\
+         "data using angle:median with lines lw 2 lc rgb '#1f4e79' title 'running median', ".\
+         "truth using 's.angle(deg)':'signal(truth)' with lines lw 1 dt 2 lc rgb '#c0392b' title 'truth'"
 } else {
-    eval "plot ".bands."data skip 1 using 7:8 ".points." title 'signal', ".\
-         "data skip 1 using 7:9 with lines lw 2 lc rgb '#1f4e79' title 'running median'"
+    eval "plot ".bands."data using angle:signal ".points." title 'signal', ".\
+         "data using angle:median with lines lw 2 lc rgb '#1f4e79' title 'running median'"
 }
