@@ -233,7 +233,14 @@ std::function<void(const std::string&)> Frame_as(const std::string& name)
 
 // The address space every run gets unless its case says otherwise: a few hundred MB
 // are enough for any case (not in the sanitizer build, whose shadow memory needs far more).
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)   // GCC's sanitizer build
+#define TAVROLIN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)        // clang's
+#if __has_feature(address_sanitizer)
+#define TAVROLIN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(TAVROLIN_ADDRESS_SANITIZER)
 constexpr rlim_t default_memory_limit = 0;
 #else
 constexpr rlim_t default_memory_limit = rlim_t{512} << 20;
@@ -845,7 +852,7 @@ TEST(BadInput, FramesNoCameraMakes)
          {"Picture 'laser.pgm' is too large: 6384 x 16898 are 107876832 samples, more than the limit of "
           "107864064 (four frames of the camera), ending...\n"}},
     };
-#if !defined(__SANITIZE_ADDRESS__)   // the sanitizers' shadow memory needs more address space than any limit
+#if !defined(TAVROLIN_ADDRESS_SANITIZER)   // the sanitizers' shadow memory needs more address space than any limit
     cases.push_back({"four camera frames with 160 MB of address space", With_pictures({}), whole_file(6384, 16896), 2,
                      {"Reading image data from file...not enough memory for picture 'laser.pgm' (107864064 samples "
                       "of 2 bytes), ending...\n"},
