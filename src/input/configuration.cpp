@@ -146,9 +146,12 @@ Failure Parse_configuration(std::istream& in)
     // more either way leaves no triangle of laser, camera and scattering point.
     if (!(laserdistance > 0.0f)) return Refused(Out_of_range(3, "greater than 0", Shown_float(laserdistance)));
     if (!(elevation > -180.0f && elevation < 180.0f)) {
-        return Refused(Out_of_range(4, "greater than -180 and less than 180 (degrees)", Shown_float(elevation)));
+        return Refused(
+            Out_of_range(4, "greater than -180 and less than 180 (degrees)", Shown_float(elevation)));
     }
-    if (pathwidth < 1) return Refused(Out_of_range(5, "at least 2 (a half width of at least 1)", configured_pathwidth));
+    if (pathwidth < 1) {
+        return Refused(Out_of_range(5, "at least 2 (a half width of at least 1)", configured_pathwidth));
+    }
     if (sidescale < 1) return Refused(Out_of_range(6, "at least 1", sidescale));
     if (median < 0) return Refused(Out_of_range(7, "0 or more", median));
     if (rmax <= 0) return Refused(Out_of_range(12, "greater than 0", rmax));
@@ -168,9 +171,8 @@ Failure Check_settings_for_picture(const std::string& name, int32_t width, int32
     const double diagonal = std::sqrt(double(width) * width + double(height) * height);
     const int64_t whole_diagonal = static_cast<int64_t>(diagonal);
     if (rmax > whole_diagonal) {
-        return Refused(Out_of_range(12, "at most the diagonal" + of_picture + std::to_string(whole_diagonal) +
-                                    " pixels",
-                            rmax));
+        return Refused(
+            Out_of_range(12, "at most the diagonal" + of_picture + std::to_string(whole_diagonal) + " pixels", rmax));
     }
     return {};
 }

@@ -62,12 +62,12 @@ Failure Check_frame_limit(const std::string& name, int32_t width, int32_t height
     }
     if (int64_t{width} * height > std::numeric_limits<int32_t>::max()) {
         return Refused("Picture '" + name + "' is too large: " + frame +
-                   " samples are more than 32-bit indices can reach");
+                       " samples are more than 32-bit indices can reach");
     }
     if (int64_t{width} * height > frame_sample_limit) {
         return Refused("Picture '" + name + "' is too large: " + frame + " are " +
-                   std::to_string(int64_t{width} * height) + " samples, more than the limit of " +
-                   std::to_string(frame_sample_limit) + " (four frames of the camera)");
+                       std::to_string(int64_t{width} * height) + " samples, more than the limit of " +
+                       std::to_string(frame_sample_limit) + " (four frames of the camera)");
     }
     return {};
 }
@@ -78,7 +78,7 @@ Failure Check_frame_size(const std::string& name, int32_t width, int32_t height)
     const std::string frame = std::to_string(width) + " x " + std::to_string(height);
     if (width % 2 != 0 || height % 2 != 0) {
         return Refused("Picture '" + name + "' has a size of " + frame +
-                   ": the 2x2 colour cells need an even width and height");
+                       ": the 2x2 colour cells need an even width and height");
     }
 
     // The cells that the covered-pixel pass and the centre square read.
@@ -103,12 +103,12 @@ Failure Check_frame_size(const std::string& name, int32_t width, int32_t height)
     }
     if (x_low < 0 || y_low < 0) {
         return Refused("Picture '" + name + "' can't hold the centre square of " +
-                   std::to_string(center_size) + " pixels (parameter center_size)");
+                       std::to_string(center_size) + " pixels (parameter center_size)");
     }
     if (width < x_beyond || height < y_beyond) {
         return Refused("Picture '" + name + "' is too small: " + frame + ", but the covered pixels" +
-                   (center_size > 0 ? " and the centre square" : "") + " need at least " +
-                   std::to_string(x_beyond) + " x " + std::to_string(y_beyond));
+                       (center_size > 0 ? " and the centre square" : "") + " need at least " +
+                       std::to_string(x_beyond) + " x " + std::to_string(y_beyond));
     }
     return {};
 }

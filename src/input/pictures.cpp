@@ -172,11 +172,12 @@ Failure Open_picture(const std::string& name, OpenedPicture& picture)
         // LibRaw reads the whole file; one that can't be had is no raw file.
         auto raw = std::make_unique<RawPicture>();
         Failure refusal;
-        const Raw_opening opening = file->Load(file->file_size()) ? raw_not_known : raw->Open(*file, name, refusal);
+        const Raw_opening opening =
+            file->Load(file->file_size()) ? raw_not_known : raw->Open(*file, name, refusal);
         if (opening == raw_not_known) {
             picture.fault = PictureFault::unknown_format;
-            return Refused("Picture '" + name + "' is neither a binary PGM (P5) nor a raw file that LibRaw knows " +
-                           "(identifier '" + picture.identifier + "')");
+            return Refused("Picture '" + name + "' is neither a binary PGM (P5) nor a raw file that " +
+                           "LibRaw knows (identifier '" + picture.identifier + "')");
         }
         if (opening == raw_refused) {
             picture.fault = PictureFault::unreadable;
@@ -213,7 +214,7 @@ Failure Take_samples(const OpenedPicture& picture, const std::string& name, size
     return Take_pgm_samples(picture.file, file.data(), file.size(), picture.header_end, name, count, plane);
 }
 
-Failure Read_picture(const std::string& name, Picture& picture)
+Failure Read_picture(const std::string& name, LoadedPicture& picture)
 {
     OpenedPicture opened;
     if (Failure failure = Open_picture(name, opened)) return failure;

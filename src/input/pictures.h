@@ -53,12 +53,12 @@ Failure Take_samples(const OpenedPicture& picture, const std::string& name, size
 
 // A whole picture read quietly: Open_picture, a size within the frame limit, and its
 // samples. For pictures that no console reports (the darks of a night's master dark).
-struct Picture {
+struct LoadedPicture {
     int32_t width = 0;
     int32_t height = 0;
     ImagePlane plane;
 };
-Failure Read_picture(const std::string& name, Picture& picture);
+Failure Read_picture(const std::string& name, LoadedPicture& picture);
 
 // The picture stage: reads the laser picture and the dark picture (or leaves the dark
 // plane empty, the plane of zeros, for "NODARK"), each a PGM or a raw file, with the

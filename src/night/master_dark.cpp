@@ -22,7 +22,7 @@ void Median_of_samples(const std::vector<const uint16_t*>& samples, size_t count
 Failure Write_master_dark(const std::vector<std::string>& names, const std::string& output, int32_t block_rows)
 {
     if (names.empty()) return Failure{exit_bad_picture, "No dark picture to combine"};
-    std::vector<Picture> darks(names.size());
+    std::vector<LoadedPicture> darks(names.size());
     for (size_t d = 0; d < names.size(); ++d) {
         if (Failure failure = Read_picture(names[d], darks[d])) {
             failure.code = exit_bad_picture;   // a dark that isn't 16-bit can't be used either

@@ -34,7 +34,8 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
     app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
     app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")
         ->check(CLI::Range(1u, 4096u));
-    app.add_flag("--no-pictures", options.no_pictures, std::string("write no ") + corrected_picture_name + " per frame");
+    app.add_flag("--no-pictures", options.no_pictures,
+                 std::string("write no ") + corrected_picture_name + " per frame");
     app.add_option("--gain", options.gain,
                    "sensor gain in DN per electron for the shot noise of every frame "
                    "(default: each frame's own photon-transfer estimate)")

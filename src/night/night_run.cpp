@@ -133,10 +133,11 @@ std::string Night_record_text(const Night& night)
                          {"measured", measured},
                          {"failed", night.records.size() - measured},
                          {"exit_code", Frames_code(night)}};
+    const auto elapsed = std::chrono::steady_clock::now() - night.started;
     record["run"] = {{"command_line", night.command_line},
                      {"jobs", night.options.jobs},
                      {"started", night.started_utc},
-                     {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - night.started).count()},
+                     {"seconds", std::chrono::duration<double>(elapsed).count()},
                      {"frame_seconds", timings}};
     return record.dump(2) + "\n";
 }
