@@ -97,13 +97,9 @@ int Frames_code(const Night& night)
 std::string Night_record_text(const Night& night)
 {
     json inputs = json::object();
-    for (const auto& [role, facts] : night.settings_inputs) {
-        inputs[role] = Facts_to_json(role == "configuration" ? night.options.config : night.options.path, facts);
-    }
+    for (const auto& [role, input] : night.settings_inputs) inputs[role] = Facts_to_json(input.file, input.facts);
     inputs["darks"] = json::array();
-    for (size_t d = 0; d < night.dark_inputs.size(); ++d) {
-        inputs["darks"].push_back(Facts_to_json(night.darks[d], night.dark_inputs[d]));
-    }
+    for (const NightInput& dark : night.dark_inputs) inputs["darks"].push_back(Facts_to_json(dark.file, dark.facts));
     json timings = json::object();
     json frames_json = json::array();
     json frame_inputs = json::array();
@@ -220,11 +216,11 @@ Failure Prepare_folder_and_inputs(Night& night)
     FileFacts facts;
     for (const auto& [role, file] : {std::pair<const char*, std::string>{"configuration", night.options.config},
                                      {"path", night.options.path}}) {
-        if (!Read_file_facts(file, facts)) night.settings_inputs.emplace_back(role, facts);
+        if (!Read_file_facts(file, facts)) night.settings_inputs.emplace_back(role, NightInput{file, facts});
     }
     for (const std::string& dark : night.darks) {
         if (Failure failure = Read_file_facts(dark, facts)) return No_frame(failure);
-        night.dark_inputs.push_back(facts);
+        night.dark_inputs.push_back(NightInput{dark, facts});
     }
     return {};
 }

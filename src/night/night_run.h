@@ -12,6 +12,12 @@
 #include "night/night_options.h"
 #include "night/night_record.h"
 
+// An input of the night and its facts, as night.json records them.
+struct NightInput {
+    std::string file;
+    FileFacts facts;
+};
+
 struct Night {
     std::vector<std::string> command_line;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
@@ -20,8 +26,8 @@ struct Night {
     std::vector<NightFrame> frames;     // in command-line order
     std::vector<std::string> darks;     // the dark pictures given (none for NODARK)
     std::string preamble;               // the console lines of the configuration and the path
-    std::vector<std::pair<std::string, FileFacts>> settings_inputs;   // role, facts
-    std::vector<FileFacts> dark_inputs;
+    std::vector<std::pair<std::string, NightInput>> settings_inputs;   // by role: configuration, path
+    std::vector<NightInput> dark_inputs;
     std::string dark;                   // the dark every frame is measured with, or NODARK
     bool has_master_dark = false;
     FileFacts master_dark;
