@@ -11,6 +11,7 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/base/product_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/base/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/base/signals.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input/camera_facts.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/configuration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/input_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/laserpath.cpp
@@ -40,6 +41,7 @@ set(tavrolin_night_sources
   ${CMAKE_CURRENT_LIST_DIR}/night/night_profile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_record.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_run.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/night/night_times.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/row_profile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/worker_pool.cpp
 )

@@ -79,14 +79,34 @@ def cli(night):
         r = run([night, "--path", "flat.txt", "a.pgm"], folder)
         check(r.returncode == 5 and "at least two different rows" in r.stderr, "bad path: %d %r" % (r.returncode, r.stderr))
 
+        # Without --dark the configuration's dark is the night's (named from the
+        # configuration's folder), and the path file is the one beside --config.
+        os.makedirs(os.path.join(folder, "site"))
+        write(os.path.join(folder, "site", "tavrolinconfig.txt"), "a.pgm d.pgm 500 10 30 1 0 10000 100 3231 2139 2052\n")
+        write(os.path.join(folder, "site", "tavrolinpath.txt"), "3074 346\n3409 4176\n")
+        r = run([night, "--config", "site/tavrolinconfig.txt", "--out", "n0", "a.pgm"], folder)
+        check(r.returncode == 2 and "site/d.pgm" in r.stderr, "the configuration's dark: %d %r" % (r.returncode, r.stderr))
+        r = run([night, "--config", "site/tavrolinconfig.txt", "--dark", "NODARK", "--out", "n0", "a.pgm"], folder)
+        record = json.load(open(os.path.join(folder, "n0", "night.json")))
+        check(r.returncode == 2 and record["dark"] == "NODARK" and record["dark_source"] == "none",
+              "--dark NODARK: %d %r" % (r.returncode, record["dark"]))
+        write(os.path.join(folder, "site", "tavrolinpath.txt"), "10 20\n")
+        r = run([night, "--config", "site/tavrolinconfig.txt", "--dark", "NODARK", "a.pgm"], folder)
+        check(r.returncode == 5 and "site/tavrolinpath.txt" in r.stderr, "path beside --config: %r" % r.stderr)
+        write(os.path.join(folder, "times.txt"), "text.pgm 2026-03-14T21:00:00Z\nmissing.pgm 21:00\n")
+        r = run([night, "--times", "times.txt", "--out", "n9", "text.pgm"], folder)
+        check(r.returncode == 64 and "times.txt:2:" in r.stderr and not os.path.exists(os.path.join(folder, "n9")),
+              "a times file with a bad line: %d %r" % (r.returncode, r.stderr))
+
         # Frames that can't be read: each named, the night goes on, exit 2 as none measured.
         write(os.path.join(folder, "text.pgm"), "P2\n2 2\n65535\n1 2 3 4\n")
+        # A frame without a time (missing) comes after those with one.
         r = run([night, "--out", "n2", "--jobs", "2", "missing.pgm", "text.pgm"], folder)
         check(r.returncode == 2, "no frame measured: exit 2, not %d" % r.returncode)
         lines = r.stdout.splitlines()
-        check(len(lines) == 2 and lines[0].startswith("missing: failed (code 2)") and
-              lines[1].startswith("text: failed (code 2)") and "not a valid 16-bit PGM" in lines[1],
-              "one line per failed frame in command-line order: %r" % lines)
+        check(len(lines) == 2 and lines[1].startswith("missing: failed (code 2)") and
+              lines[0].startswith("text: failed (code 2)") and "not a valid 16-bit PGM" in lines[0],
+              "one line per failed frame in time order: %r" % lines)
         check(r.stderr == "", "nothing on standard error when it is not a terminal: %r" % r.stderr)
         # On a terminal the progress line goes to standard error, and only there.
         import pty
@@ -110,11 +130,39 @@ def cli(night):
 
         record = json.load(open(os.path.join(folder, "n2", "night.json")))
         check([f["status"] for f in record["frames"]] == ["failed", "failed"], "night.json statuses")
+        check(record["frames"][0]["time_source"] == "file_modified" and record["frames"][1]["time"] is None,
+              "a PGM's time from its file, none for a missing frame: %r" % record["frames"])
         check(record["summary"]["exit_code"] == 2 and record["settings"]["pathwidth"] == 15,
               "night.json summary and the halved band width")
         console = open(os.path.join(folder, "n2", "text", "console.txt")).read()
         check("Input file text.pgm is not a valid 16-bit PGM file, ending...\n" in console,
               "failed frame's console: %r" % console[-200:])
+
+        # An earlier night in --out is refused; --overwrite removes exactly the files
+        # and the emptied folders its night.json lists.
+        n2 = os.path.join(folder, "n2")
+        write(os.path.join(n2, "notes.txt"), "mine\n")
+        write(os.path.join(n2, "missing", "mine.txt"), "mine\n")
+        r = run([night, "--out", "n2", "text.pgm"], folder)
+        check(r.returncode == 64 and "--overwrite" in r.stderr, "an earlier night refused: %d %r" % (r.returncode, r.stderr))
+        check(os.path.exists(os.path.join(n2, "text", "console.txt")), "a refused night leaves the earlier one")
+        write(os.path.join(folder, "text2.pgm"), "P2\n")
+        r = run([night, "--out", "n2", "--overwrite", "text2.pgm"], folder)
+        left = sorted(os.path.relpath(os.path.join(d, f), n2) for d, _, fs in os.walk(n2) for f in fs)
+        check(r.returncode == 2 and left == ["missing/mine.txt", "night.json", "night_map.png", "night_profile.png", "night_profile.tsv",
+                                         "notes.txt", "text2/console.txt"],
+              "--overwrite removes the earlier night's products only: %r" % left)
+        record = json.load(open(os.path.join(n2, "night.json")))
+        check(record["products"] == ["text2/console.txt", "night_profile.tsv", "night_map.png",
+                                                 "night_profile.png", "night.json"] and record["folders"] == ["text2"],
+              "night.json lists its products: %r" % record["products"])
+        # A listed path that leaves the folder is not followed.
+        record["products"].append("../times.txt")
+        write(os.path.join(n2, "night.json"), json.dumps(record))
+        r = run([night, "--out", "n2", "--overwrite", "text2.pgm"], folder)
+        check(r.returncode == 64 and os.path.exists(os.path.join(folder, "times.txt")) and
+              os.path.exists(os.path.join(n2, "text2", "console.txt")),
+              "a product outside the folder refuses the night: %d %r" % (r.returncode, r.stderr))
     finally:
         shutil.rmtree(folder)
 
@@ -147,9 +195,12 @@ def night(night_exe, tavrolin, scene_tool):
         frames = ["scene_laser.pgm", "scene_laser_2.pgm", "cut.pgm", "scene_laser_3.pgm"]
         darks = ["--dark", "scene_dark.pgm", "--dark", "scene_dark_2.pgm"]
 
+        # The frames' times from a file (PGM frames), in the order given here.
+        write(os.path.join(folder, "times.txt"),
+              "".join("%s 2026-03-14T2%d:00:00Z\n" % (f, k) for k, f in enumerate(frames)))
         runs = {}
         for jobs in ("1", "2"):
-            r = run([night_exe, "--out", "night", "--jobs", jobs] + darks + frames, folder)
+            r = run([night_exe, "--out", "night", "--jobs", jobs, "--times", "times.txt"] + darks + frames, folder)
             runs[jobs] = r
             os.rename(os.path.join(folder, "night"), os.path.join(folder, "night-" + jobs))
         r = runs["2"]
@@ -187,12 +238,25 @@ def night(night_exe, tavrolin, scene_tool):
         check(header == [b"P5", b"6384 4224", b"65535"], "master dark header %r" % header)
         check(numpy.array_equal(master, numpy.maximum(d1, d2)), "master dark is the upper middle of 2 darks")
 
-        # The same darks as raw files (DNG) give the same master dark.
-        r = run([night_exe, "--out", "night-dng", "--no-pictures", "--dark", "scene_dark.dng",
-                 "--dark", "scene_dark_2.dng", "scene_laser.pgm"], folder)
-        check(r.returncode == 0, "a night with two DNG darks: exit %d, %r" % (r.returncode, r.stderr))
+        # The same darks as raw files (DNG) give the same master dark. DNG frames,
+        # given out of order, are dated by their EXIF capture times (the generator's
+        # 2026-03-14T21:00:00 and 3 minutes per frame), less the clock offset.
+        r = run([night_exe, "--out", "night-dng", "--no-pictures", "--clock-offset", "-1.5", "--dark", "scene_dark.dng",
+                 "--dark", "scene_dark_2.dng", "scene_laser_3.dng", "scene_laser.dng", "scene_laser_2.dng"], folder)
+        check(r.returncode == 0, "a night of DNG frames and two DNG darks: exit %d, %r" % (r.returncode, r.stderr))
         check(filecmp.cmp(os.path.join(folder, "night-dng", "master_dark.pgm"), os.path.join(out, "master_dark.pgm"),
                           shallow=False), "two DNG darks give the master dark of their PGMs")
+        dng_record = json.load(open(os.path.join(folder, "night-dng", "night.json")))
+        dng_frames = dng_record["frames"]
+        check([f["name"] for f in dng_frames] == ["scene_laser", "scene_laser_2", "scene_laser_3"] and
+              [f["time"] for f in dng_frames] == ["2026-03-14T20:59:58.500Z", "2026-03-14T21:02:58.500Z",
+                                                  "2026-03-14T21:05:58.500Z"] and
+              all(f["time_source"] == "camera" for f in dng_frames), "DNG frames in EXIF time order: %r" % dng_frames)
+        check([f["camera"]["capture_time"] for f in dng_frames] == ["2026-03-14T21:00:00Z", "2026-03-14T21:03:00Z",
+                                                                    "2026-03-14T21:06:00Z"] and
+              dng_frames[0]["camera"]["exposure_s"] == 30 and dng_frames[0]["camera"]["iso"] == 1600 and
+              dng_frames[0]["camera"]["aperture_f"] == 2.8 and dng_frames[0]["camera"]["body_serial"] == "TVR0001",
+              "the camera's metadata: %r" % dng_frames[0].get("camera"))
 
         # Each measured frame against tavrolin in a folder with that frame and the
         # master dark under the names the night gave them.
@@ -260,6 +324,8 @@ def night(night_exe, tavrolin, scene_tool):
             check(entry["size"] == os.path.getsize(path), "size of " + entry["file"])
         check(record["master_dark"]["sha256"] == sha256sum(os.path.join(out, "master_dark.pgm")), "sha256 of the master dark")
         check(record["summary"] == {"frames": 4, "measured": 3, "failed": 1, "exit_code": 7}, "summary")
+        check([f["time"] for f in record["frames"]] == ["2026-03-14T2%d:00:00Z" % k for k in range(4)] and
+              all(f["time_source"] == "times_file" for f in record["frames"]), "times from the times file")
         for f in record["frames"]:
             if f["status"] != "measured":
                 continue

@@ -2,7 +2,9 @@
 // the night profile, the frame record's JSON round trip, the file facts, and a
 // product folder other than the working folder.
 #include <cmath>
+#include <fcntl.h>
 #include <limits>
+#include <map>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -25,6 +27,7 @@
 #include "night/master_dark.h"
 #include "night/night_profile.h"
 #include "night/night_record.h"
+#include "night/night_times.h"
 #include "base/product_file.h"
 #include "support/scene_files.h"
 
@@ -242,12 +245,26 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     record.coefficient = 26009.674f;
     record.has_facts = true;
     record.facts = {54, "2026-01-01T00:00:00.000000000Z", "ab"};
+    record.dated.known = true;
+    record.dated.time = 1773522180.5;
+    record.dated.source = time_from_camera;
+    record.dated.has_camera = true;
+    record.dated.camera.has_time = true;
+    record.dated.camera.time = 1773522150;
+    record.dated.camera.iso = 1600.0;
+    record.dated.camera.body_serial = "TVR0001";
 
     const FrameRecord back = Frame_from_json(nlohmann::json::parse(Frame_to_json(record, true).dump()));
     EXPECT_EQ(back.name, record.name);
     EXPECT_TRUE(back.measured);
     EXPECT_EQ(back.facts.sha256, "ab");
     EXPECT_EQ(back.facts.size, 54u);
+    EXPECT_EQ(back.dated.time, 1773522180.5);
+    EXPECT_EQ(back.dated.source, "camera");
+    EXPECT_EQ(back.dated.camera.time, 1773522150);
+    EXPECT_EQ(back.dated.camera.iso, 1600.0);
+    EXPECT_EQ(back.dated.camera.exposure, 0.0);
+    EXPECT_EQ(back.dated.camera.body_serial, "TVR0001");
     EXPECT_EQ(back.levels.highest, 65535.0f);
     EXPECT_EQ(back.levels.zero_level_G_bckg, record.levels.zero_level_G_bckg);
     EXPECT_EQ(back.coefficient, record.coefficient);
@@ -295,6 +312,8 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     EXPECT_FALSE(json.contains("levels"));
     const FrameRecord failed_back = Frame_from_json(json);
     EXPECT_FALSE(failed_back.measured);
+    EXPECT_TRUE(json.at("time").is_null());
+    EXPECT_FALSE(failed_back.dated.known);
     EXPECT_EQ(failed_back.code, 2);
     EXPECT_EQ(failed_back.message, failed.message);
 }
@@ -362,3 +381,54 @@ TEST(NightFrame, TableGoesToTheProductFolderAndTheConsoleToTheChosenStream)
 }
 
 }  // namespace
+
+TEST(NightTimes, IsoTimesReadWithZonesAndFractionsAndWrittenInUtc)
+{
+    double t = 0.0;
+    ASSERT_TRUE(Parse_iso_time("2026-03-14T21:03:00Z", t));
+    EXPECT_EQ(t, 1773522180.0);
+    ASSERT_TRUE(Parse_iso_time("2026-03-14T21:03:00", t));   // no zone: UTC
+    EXPECT_EQ(t, 1773522180.0);
+    ASSERT_TRUE(Parse_iso_time("2026-03-14T22:33:00.25+01:30", t));
+    EXPECT_EQ(t, 1773522180.25);
+    ASSERT_TRUE(Parse_iso_time("2026-03-14T19:03:00-02:00", t));
+    EXPECT_EQ(t, 1773522180.0);
+    for (const char* wrong : {"2026-02-30T10:00:00Z", "2026-03-14 21:03:00", "2026-03-14T21:03", "2026-03-14T21:03:00+1",
+                              "2026-03-14T21:03:00Zulu", "2026-03-14T21:03:00.Z", "yesterday"}) {
+        EXPECT_FALSE(Parse_iso_time(wrong, t)) << wrong;
+    }
+    EXPECT_EQ(Iso_time(1773522180.0), "2026-03-14T21:03:00Z");
+    EXPECT_EQ(Iso_time(1773522180.25), "2026-03-14T21:03:00.250Z");
+    EXPECT_EQ(Iso_time(1773522179.9996), "2026-03-14T21:03:00Z");
+}
+
+// A frame's time: the times file's entry (by the name as given or the file name alone)
+// before the raw metadata and the file's modification time, the clock offset added to
+// each; a times file with a line of another form is refused with its line number.
+TEST(NightTimes, FrameTimesFromTheTimesFileElseTheFileAndTheClockOffset)
+{
+    const std::string folder = scene::Make_folder();
+    scene::Write_file(folder + "/a.pgm", "P5");
+    scene::Write_file(folder + "/b.pgm", "P5");
+    const timespec modified[2] = {{1773500000, 500000000}, {1773500000, 500000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (folder + "/b.pgm").c_str(), modified, 0), 0);
+    scene::Write_file(folder + "/times.txt", "# frame time\n\na.pgm 2026-03-14T21:03:00Z\n");
+    std::map<std::string, double> times;
+    ASSERT_EQ(Read_times_file(folder + "/times.txt", times).reason, "");
+    const FrameTime a = Date_frame(folder + "/a.pgm", times, -30.0);
+    EXPECT_TRUE(a.known);
+    EXPECT_EQ(a.source, "times_file");
+    EXPECT_EQ(a.time, 1773522150.0);
+    EXPECT_FALSE(a.has_camera);
+    const FrameTime b = Date_frame(folder + "/b.pgm", times, 2.0);
+    EXPECT_EQ(b.source, "file_modified");
+    EXPECT_EQ(b.time, 1773500002.5);
+    EXPECT_FALSE(Date_frame(folder + "/c.pgm", times, 0.0).known);
+
+    scene::Write_file(folder + "/bad.txt", "a.pgm 2026-03-14T21:03:00Z\nb.pgm 21:03\n");
+    const Failure bad = Read_times_file(folder + "/bad.txt", times);
+    EXPECT_EQ(bad.code, 64);
+    EXPECT_NE(bad.reason.find("bad.txt:2:"), std::string::npos) << bad.reason;
+    EXPECT_EQ(Read_times_file(folder + "/none.txt", times).code, 64);
+    scene::Remove_folder(folder);
+}

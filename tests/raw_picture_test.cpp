@@ -2,12 +2,15 @@
 // files, which it refuses and why, and the samples it decodes.
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include "input/camera_facts.h"
 #include "input/picture_file.h"
 #include "input/raw_picture.h"
 #include "support/scene_files.h"
@@ -24,6 +27,7 @@ struct Dng {
     std::array<uint8_t, 4> cfa = {0, 1, 1, 2};   // red, green / green, blue
     std::array<uint32_t, 4> active_area = {2, 4, height, width};   // top, left, bottom, right
     bool linear = false;                         // three samples per pixel, no mosaic
+    const char* taken = nullptr;                 // EXIF DateTimeOriginal, "YYYY:MM:DD HH:MM:SS"
 };
 
 void Write_dng(const std::string& path, const Dng& dng)
@@ -54,6 +58,19 @@ void Write_dng(const std::string& path, const Dng& dng)
     for (int32_t y = 0; y < height; ++y) {
         for (size_t i = 0; i < row.size(); ++i) row[i] = Sample(int32_t(i / samples), y);
         ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0), 1);
+    }
+    if (dng.taken != nullptr) {
+        // The EXIF directory after the picture's, then pointed to from it.
+        const uint16_t iso[1] = {3200};
+        uint64_t exif = 0;
+        ASSERT_TRUE(TIFFSetField(tiff, TIFFTAG_EXIFIFD, uint64_t{0}) && TIFFWriteDirectory(tiff) &&
+                    TIFFCreateEXIFDirectory(tiff) == 0 && TIFFSetField(tiff, EXIFTAG_DATETIMEORIGINAL, dng.taken) &&
+                    TIFFSetField(tiff, EXIFTAG_EXPOSURETIME, 0.5) && TIFFSetField(tiff, EXIFTAG_FNUMBER, 4.0) &&
+                    TIFFSetField(tiff, EXIFTAG_ISOSPEEDRATINGS, 1, iso) &&
+                    TIFFSetField(tiff, EXIFTAG_FOCALLENGTH, 15.0) &&
+                    TIFFSetField(tiff, EXIFTAG_BODYSERIALNUMBER, "0123\x01" "456") &&
+                    TIFFWriteCustomDirectory(tiff, &exif) && TIFFSetDirectory(tiff, 0) &&
+                    TIFFSetField(tiff, TIFFTAG_EXIFIFD, exif) && TIFFRewriteDirectory(tiff));
     }
     TIFFClose(tiff);
 }
@@ -201,3 +218,45 @@ TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)
 }
 
 }  // namespace
+
+// The capture time is the camera's clock reading taken as UTC, whatever the local time
+// zone: here one where that reading falls into the hour skipped in spring.
+TEST(CameraFacts, CaptureTimeAndSettingsOfARawFileAsUtcInAnyTimeZone)
+{
+    const std::string folder = scene::Make_folder();
+    Dng dng;
+    dng.taken = "2026:03:08 02:30:00";
+    Write_dng(folder + "/exif.dng", dng);
+    Write_dng(folder + "/plain.dng", Dng());
+    scene::Write_file(folder + "/text.pgm", "P5\n2 2\n65535\n12345678");
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone ? zone : "";
+    setenv("TZ", "America/New_York", 1);
+    tzset();
+    CameraFacts facts;
+    const bool raw = Read_camera_facts(folder + "/exif.dng", facts);
+    EXPECT_STREQ(std::getenv("TZ"), "America/New_York");   // the zone is put back
+    if (zone) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+    ASSERT_TRUE(raw);
+    EXPECT_TRUE(facts.has_time);
+    EXPECT_EQ(facts.time, 1772937000);   // 2026-03-08T02:30:00Z
+    EXPECT_EQ(facts.exposure, 0.5);
+    EXPECT_EQ(facts.aperture, 4.0);
+    EXPECT_EQ(facts.iso, 3200.0);
+    EXPECT_EQ(facts.focal_length, 15.0);
+    EXPECT_EQ(facts.make, "TAVROLIN");
+    EXPECT_EQ(facts.model, "test");
+    EXPECT_EQ(facts.body_serial, "0123456");   // the control byte left out
+
+    ASSERT_TRUE(Read_camera_facts(folder + "/plain.dng", facts));
+    EXPECT_FALSE(facts.has_time);
+    EXPECT_EQ(facts.exposure, 0.0);
+    EXPECT_FALSE(Read_camera_facts(folder + "/text.pgm", facts));
+    EXPECT_FALSE(Read_camera_facts(folder + "/missing.dng", facts));
+    scene::Remove_folder(folder);
+}

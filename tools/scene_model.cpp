@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <vector>
 
@@ -53,12 +54,37 @@ TIFF* Open_dng(const std::string& path)
         TIFFSetField(tiff, TIFFTAG_UNIQUECAMERAMODEL, "TAVROLIN sample scene") &&
         TIFFSetField(tiff, TIFFTAG_CFAREPEATPATTERNDIM, pattern_size) &&
         TIFFSetField(tiff, TIFFTAG_CFAPATTERN, 4, rggb) &&
-        TIFFSetField(tiff, TIFFTAG_ACTIVEAREA, active_area);
+        TIFFSetField(tiff, TIFFTAG_ACTIVEAREA, active_area) &&
+        TIFFSetField(tiff, TIFFTAG_EXIFIFD, uint64_t{0});   // its place, filled in by Close_dng
     if (!ok) {
         TIFFClose(tiff);
         return nullptr;
     }
     return tiff;
+}
+
+// Ends the DNG: its directory, then the EXIF directory with the camera's settings and
+// the capture time `taken` (seconds since 1970 UTC; EXIF holds the camera's clock
+// reading without a time zone), pointed to from the first directory.
+bool Close_dng(TIFF* tiff, int64_t taken)
+{
+    const std::time_t seconds = static_cast<std::time_t>(taken);
+    std::tm utc;
+    gmtime_r(&seconds, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y:%m:%d %H:%M:%S", &utc);
+    const uint16_t iso[1] = {1600};
+    uint64_t exif_offset = 0;
+    bool ok = TIFFWriteDirectory(tiff) == 1 && TIFFCreateEXIFDirectory(tiff) == 0 &&
+              TIFFSetField(tiff, EXIFTAG_DATETIMEORIGINAL, stamp) &&
+              TIFFSetField(tiff, EXIFTAG_EXPOSURETIME, 30.0) && TIFFSetField(tiff, EXIFTAG_FNUMBER, 2.8) &&
+              TIFFSetField(tiff, EXIFTAG_ISOSPEEDRATINGS, 1, iso) &&
+              TIFFSetField(tiff, EXIFTAG_FOCALLENGTH, 8.0) &&
+              TIFFSetField(tiff, EXIFTAG_BODYSERIALNUMBER, "TVR0001") &&
+              TIFFWriteCustomDirectory(tiff, &exif_offset) == 1 && TIFFSetDirectory(tiff, 0) == 1 &&
+              TIFFSetField(tiff, TIFFTAG_EXIFIFD, exif_offset) && TIFFRewriteDirectory(tiff) == 1;
+    TIFFClose(tiff);
+    return ok;
 }
 
 uint64_t Splitmix64(uint64_t& x)
@@ -401,8 +427,9 @@ std::string Write_picture(const SceneSettings& scene, const std::string& folder,
     written = std::fclose(file) == 0 && written;
     if (!written) return "can't write " + path;
     if (raw != nullptr) {
-        raw_written = TIFFFlush(raw) == 1 && raw_written;
-        TIFFClose(raw);
+        const int64_t taken = laser ? scene.start_time + (number - 1) * scene.frame_interval
+                                    : scene.start_time - number * scene.frame_interval;
+        raw_written = Close_dng(raw, taken) && raw_written;
         if (!raw_written) return "can't write " + raw_path;
     }
     return "";

@@ -55,6 +55,12 @@ struct SceneSettings {
     double beam_scale = 540000.0;
     double asymmetry = 0.5;            // Henyey-Greenstein g
     double molecular_fraction = 0.3;
+
+    // The camera's clock at the first laser picture, as seconds since 1970-01-01 UTC
+    // (2026-03-14 21:00:00): a DNG's EXIF capture time. Laser picture k is taken
+    // (k - 1) x frame_interval later, dark picture k that long before the first.
+    int64_t start_time = 1773522000;
+    int64_t frame_interval = 180;
 };
 
 constexpr int32_t frame_width = 6384;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <limits>
@@ -95,6 +96,14 @@ const Option options[] = {
      [](SceneSettings&, const char* a) { return Whole(a, 1, 100000, frames); }},
     {"--darks", "D", "write D dark pictures likewise (scene_dark.pgm, scene_dark_2.pgm, ...; default 1, 0 is --no-dark)",
      [](SceneSettings&, const char* a) { return Whole(a, 0, 100000, darks); }},
+    {"--start", "TIME", "the camera's clock at the first laser picture, YYYY-MM-DDTHH:MM:SS (UTC), written as each DNG's capture time; further laser pictures follow 3 minutes apart, the darks precede it (default 2026-03-14T21:00:00)",
+     [](SceneSettings& s, const char* a) {
+         std::tm t{};
+         const char* end = strptime(a, "%Y-%m-%dT%H:%M:%S", &t);
+         if (end == nullptr || *end != '\0') return false;
+         s.start_time = static_cast<int64_t>(timegm(&t));
+         return true;
+     }},
     {"--gain", "G", "sensor gain in DN per electron: shot-noise variance G x level (default 1)",
      [](SceneSettings& s, const char* a) { return Positive(a, false, s.gain); }},
     {"--read-noise", "R", "read noise of every pixel in DN, both pictures (default 6)",

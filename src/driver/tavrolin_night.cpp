@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     if (night.options.answered) return 0;   // --help, --version
     if (Failure failure = Name_frames(night)) return End_night(failure);
     if (Failure failure = Read_settings(night)) return End_night(failure);
+    if (Failure failure = Date_frames(night)) return End_night(failure);
     if (Failure failure = Prepare_folder_and_inputs(night)) return End_night(failure);
     if (Failure failure = Prepare_dark(night)) return End_night(failure);
     if (Failure failure = Measure_night(night)) return End_night(failure);

@@ -18,6 +18,7 @@ struct NightFrame {
     bool pictures = true;  // write the corrected picture
     double gain = std::numeric_limits<double>::quiet_NaN();        // imposed, DN per electron
     double saturation = std::numeric_limits<double>::quiet_NaN();  // imposed clip level
+    FrameTime dated;       // when it was taken (set by the night's driver)
 };
 
 // The frame's name: its file name without folders and without the last extension.

@@ -1,5 +1,6 @@
 #include "night/night_options.h"
 
+#include <cmath>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,7 +11,8 @@
 std::string Usage_lines()
 {
     return "Usage: tavrolin-night [--config FILE] [--path FILE] [--dark DARK]... [--out DIR] "
-           "[--jobs N] [--no-pictures] [--gain G] [--saturation L] FRAME...\n"
+           "[--jobs N] [--no-pictures] [--gain G] [--saturation L] [--times FILE]\n"
+           "       [--clock-offset SECONDS] [--overwrite] FRAME...\n"
            "Run with --help for more information.";
 }
 
@@ -25,10 +27,10 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
     app.add_option("--config", options.config, "configuration file, read as tavrolin reads it; "
                                                 "its two file names are replaced by the frames and the darks")
         ->capture_default_str();
-    app.add_option("--path", options.path, "beam path file")->capture_default_str();
+    app.add_option("--path", options.path, "beam path file (default: tavrolinpath.txt beside --config)");
     app.add_option("--dark", options.darks,
                    std::string("dark picture; several are combined into DIR/") + master_dark_name +
-                       " (per-pixel median); none or NODARK: no dark picture")
+                       " (per-pixel median); NODARK: none; without --dark the configuration's dark")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
@@ -44,6 +46,14 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
                    "sample level at which a pixel is clipped (default: each frame's highest "
                    "level when several pixels share it)")
         ->check(CLI::PositiveNumber);
+    app.add_option("--times", options.times,
+                   "file of lines 'frame-file YYYY-MM-DDTHH:MM:SS[Z]': the frames' times (UTC), "
+                   "before a raw file's own capture time and a file's modification time");
+    app.add_option("--clock-offset", options.clock_offset,
+                   "seconds added to every frame's time (the camera clock's error, negated)");
+    app.add_flag("--overwrite", options.overwrite,
+                 std::string("replace an earlier night in --out: first remove the products its ") +
+                     night_record_name + " lists");
     app.add_option("FRAME", options.frames, "laser pictures (16-bit PGM), in the night's order")
         ->required();
     try {
@@ -59,6 +69,12 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
     } catch (const CLI::ParseError& e) {
         return Failure{exit_usage, e.what()};
     }
+    options.path_given = app.count("--path") > 0;
+    if (!options.path_given) {
+        const size_t slash = options.config.find_last_of('/');
+        if (slash != std::string::npos) options.path = options.config.substr(0, slash + 1) + path_file_name;
+    }
+    if (!std::isfinite(options.clock_offset)) return Failure{exit_usage, "--clock-offset: not a finite number"};
     if (options.jobs == 0) {
         const long cores = sysconf(_SC_NPROCESSORS_ONLN);
         options.jobs = cores > 0 ? static_cast<unsigned>(cores) : 1u;

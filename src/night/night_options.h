@@ -17,6 +17,10 @@ struct NightOptions {
     bool no_pictures = false;
     double gain = std::numeric_limits<double>::quiet_NaN();
     double saturation = std::numeric_limits<double>::quiet_NaN();
+    bool path_given = false;     // --path given; else tavrolinpath.txt beside --config
+    std::string times;           // --times: a file of the frames' times
+    double clock_offset = 0.0;   // s added to every frame's time
+    bool overwrite = false;      // an earlier night in --out may be replaced
     std::vector<std::string> frames;
     bool answered = false;   // --help or --version was answered: nothing more to do
 };

@@ -93,6 +93,20 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
                   {"code", record.code}};
     if (!record.measured) frame["message"] = record.message;
     if (record.has_facts) frame["input"] = Facts_to_json(record.file, record.facts);
+    frame["time"] = record.dated.known ? json(Iso_time(record.dated.time)) : json(nullptr);
+    frame["time_source"] = record.dated.known ? json(record.dated.source) : json(nullptr);
+    if (record.dated.has_camera) {
+        const CameraFacts& camera = record.dated.camera;
+        const auto positive = [](double value) { return value > 0 ? json(value) : json(nullptr); };
+        frame["camera"] = {{"capture_time", camera.has_time ? json(Iso_time(double(camera.time))) : json(nullptr)},
+                           {"exposure_s", positive(camera.exposure)},
+                           {"iso", positive(camera.iso)},
+                           {"aperture_f", positive(camera.aperture)},
+                           {"focal_length_mm", positive(camera.focal_length)},
+                           {"make", camera.make},
+                           {"model", camera.model},
+                           {"body_serial", camera.body_serial}};
+    }
     if (record.has_levels) {
         frame["levels"] = {{"highest", Number(record.levels.highest)},
                            {"lowest", Number(record.levels.lowest)},
@@ -144,6 +158,28 @@ FrameRecord Frame_from_json(const json& frame)
         record.facts.size = input.at("size").get<uint64_t>();
         record.facts.modified = input.at("modified").get<std::string>();
         record.facts.sha256 = input.at("sha256").get<std::string>();
+    }
+    if (frame.contains("time") && frame.at("time").is_string()) {
+        record.dated.known = Parse_iso_time(frame.at("time").get<std::string>(), record.dated.time);
+        record.dated.source = frame.at("time_source").get<std::string>();
+    }
+    if (frame.contains("camera")) {
+        const json& camera = frame.at("camera");
+        const auto number = [&camera](const char* key) {
+            return camera.at(key).is_null() ? 0.0 : camera.at(key).get<double>();
+        };
+        record.dated.has_camera = true;
+        double taken = 0.0;
+        record.dated.camera.has_time = camera.at("capture_time").is_string() &&
+                                       Parse_iso_time(camera.at("capture_time").get<std::string>(), taken);
+        record.dated.camera.time = static_cast<int64_t>(taken);
+        record.dated.camera.exposure = number("exposure_s");
+        record.dated.camera.iso = number("iso");
+        record.dated.camera.aperture = number("aperture_f");
+        record.dated.camera.focal_length = number("focal_length_mm");
+        record.dated.camera.make = camera.at("make").get<std::string>();
+        record.dated.camera.model = camera.at("model").get<std::string>();
+        record.dated.camera.body_serial = camera.at("body_serial").get<std::string>();
     }
     if (frame.contains("levels")) {
         const json& levels = frame.at("levels");

@@ -15,6 +15,7 @@
 #include "base/failure.h"
 #include "measure/beam_table.h"
 #include "model/levels.h"
+#include "night/night_times.h"
 
 // Size, modification time (UTC, ISO 8601) and SHA-256 (lower-case hex) of a file.
 struct FileFacts {
@@ -35,6 +36,7 @@ struct FrameRecord {
     std::string message;  // why the frame failed (empty when measured)
     bool has_facts = false;
     FileFacts facts;      // of the frame's file, when it could be read
+    FrameTime dated;      // when it was taken, and the camera's metadata of a raw file
 
     bool has_levels = false;   // the level stage ran
     FrameLevels levels;

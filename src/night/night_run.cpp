@@ -1,8 +1,10 @@
 #include "night/night_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -92,6 +94,44 @@ int Frames_code(const Night& night)
                                             : exit_bad_picture;
 }
 
+// The files this night wrote into its folder, as paths inside it: each frame's products
+// in the frame's folder, then the night's own (night.json last). Only those that exist.
+json Products_json(const Night& night, json& folders)
+{
+    json products = json::array();
+    folders = json::array();
+    struct stat status;
+    const auto add = [&](const std::string& inside) {
+        if (lstat(In_night_folder(night, inside).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+            products.push_back(inside);
+        }
+    };
+    for (const NightFrame& frame : night.frames) {
+        folders.push_back(frame.name);
+        for (const char* product : {frame_console_name, data_table_name, row_profile_name, corrected_picture_name}) {
+            add(frame.name + "/" + product);
+        }
+    }
+    for (const char* product : night_product_names) {
+        if (std::string(product) != night_record_name) add(product);
+    }
+    products.push_back(night_record_name);
+    return products;
+}
+
+// A path inside the night's folder as an earlier night.json lists it: relative, with
+// no component that is empty, "." or "..".
+bool Inside_folder(const std::string& path)
+{
+    if (path.empty() || path[0] == '/') return false;
+    std::istringstream parts(path);
+    std::string part;
+    while (std::getline(parts, part, '/')) {
+        if (part.empty() || part == "." || part == "..") return false;
+    }
+    return path.back() != '/';
+}
+
 // night.json: the settings, the inputs, every frame's record, the summary, and how
 // this run went (the only part that differs between two runs of the same night).
 std::string Night_record_text(const Night& night)
@@ -123,7 +163,12 @@ std::string Night_record_text(const Night& night)
                                  {"size", night.master_dark.size},
                                  {"sha256", night.master_dark.sha256}};
     }
+    record["dark_source"] = night.dark_source;
+    record["clock_offset_s"] = night.options.clock_offset;
     record["inputs"] = inputs;
+    json folders;
+    record["products"] = Products_json(night, folders);
+    record["folders"] = folders;
     record["frames"] = frames_json;
     record["summary"] = {{"frames", night.records.size()},
                          {"measured", measured},
@@ -143,6 +188,50 @@ void Not_written(Night& night, const std::string& file)
 {
     std::cerr << "tavrolin-night: can't write '" << file << "'" << std::endl;
     night.products_written = false;
+}
+
+// An --out that holds an earlier night (its night.json) is refused without
+// --overwrite; with it, the files and then the (emptied) folders that the earlier
+// night.json lists are removed, and nothing else.
+Failure Clear_earlier_night(const Night& night)
+{
+    const std::string record_file = In_night_folder(night, night_record_name);
+    struct stat status;
+    if (lstat(record_file.c_str(), &status) != 0) return {};
+    if (!night.options.overwrite) {
+        return Usage("'" + night.options.out + "' holds an earlier night (" + night_record_name +
+                     "): give --overwrite to replace it, or another --out");
+    }
+    json earlier;
+    try {
+        std::ifstream file(record_file);
+        earlier = json::parse(file);
+    } catch (const json::exception&) {
+        earlier = nullptr;
+    }
+    if (!earlier.is_object() || !earlier.contains("products") || !earlier["products"].is_array()) {
+        return Usage("the earlier " + record_file + " lists no products to remove: remove them yourself");
+    }
+    std::vector<std::string> files, folders;
+    for (const json& entry : earlier["products"]) {
+        if (!entry.is_string() || !Inside_folder(entry.get<std::string>())) {
+            return Usage("the earlier " + record_file + " lists a product outside its folder: remove them yourself");
+        }
+        files.push_back(entry.get<std::string>());
+    }
+    if (earlier.contains("folders") && earlier["folders"].is_array()) {
+        for (const json& entry : earlier["folders"]) {
+            if (entry.is_string() && Inside_folder(entry.get<std::string>())) folders.push_back(entry.get<std::string>());
+        }
+    }
+    for (const std::string& file : files) {
+        const std::string path = In_night_folder(night, file);
+        if (lstat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode) && unlink(path.c_str()) != 0) {
+            return Failure{exit_product_not_written, "can't remove the earlier night's '" + path + "'"};
+        }
+    }
+    for (const std::string& folder : folders) rmdir(In_night_folder(night, folder).c_str());   // only when empty
+    return {};
 }
 
 }  // namespace
@@ -191,6 +280,7 @@ Failure Name_frames(Night& night)
     if (!night.darks.empty() && night.darks.size() != night.options.darks.size()) {
         return Usage("--dark NODARK can't be given together with dark pictures");
     }
+    if (!night.darks.empty()) night.dark_source = "command_line";
     return {};
 }
 
@@ -207,16 +297,40 @@ Failure Read_settings(Night& night)
     }
     Use_console(std::cout);
     night.preamble = preamble.str();
+    if (!failure && night.options.darks.empty() && std::string(filename_bckg) != no_dark_name) {
+        // As `tavrolin` in the configuration's folder would find it.
+        const std::string dark = filename_bckg;
+        const size_t slash = night.options.config.find_last_of('/');
+        night.darks.push_back(dark[0] == '/' || slash == std::string::npos
+                                  ? dark
+                                  : night.options.config.substr(0, slash + 1) + dark);
+        night.dark_source = "configuration";
+    }
     return failure;
+}
+
+Failure Date_frames(Night& night)
+{
+    if (!night.options.times.empty()) {
+        if (Failure failure = Read_times_file(night.options.times, night.times)) return failure;
+    }
+    for (NightFrame& frame : night.frames) frame.dated = Date_frame(frame.file, night.times, night.options.clock_offset);
+    // Frames without a time (missing files) last, each group in command-line order.
+    std::stable_sort(night.frames.begin(), night.frames.end(), [](const NightFrame& a, const NightFrame& b) {
+        if (a.dated.known != b.dated.known) return a.dated.known;
+        return a.dated.known && a.dated.time < b.dated.time;
+    });
+    return {};
 }
 
 Failure Prepare_folder_and_inputs(Night& night)
 {
+    if (Failure failure = Clear_earlier_night(night)) return failure;
     if (Failure failure = Make_folder(night.options.out)) return failure;
     FileFacts facts;
     for (const auto& [role, file] : {std::pair<const char*, std::string>{"configuration", night.options.config},
-                                     {"path", night.options.path}}) {
-        if (!Read_file_facts(file, facts)) night.settings_inputs.emplace_back(role, NightInput{file, facts});
+                                     {"path", night.options.path}, {"times", night.options.times}}) {
+        if (!file.empty() && !Read_file_facts(file, facts)) night.settings_inputs.emplace_back(role, NightInput{file, facts});
     }
     for (const std::string& dark : night.darks) {
         if (Failure failure = Read_file_facts(dark, facts)) return No_frame(failure);
@@ -253,6 +367,7 @@ Failure Measure_night(Night& night)
     }
     night.records = Measure_frames(night.frames, night.options.jobs, night.preamble, results);
     rmdir(results.c_str());
+    for (size_t i = 0; i < night.records.size(); ++i) night.records[i].dated = night.frames[i].dated;
     return {};
 }
 

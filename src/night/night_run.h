@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct Night {
     NightOptions options;
     std::vector<NightFrame> frames;     // in command-line order
     std::vector<std::string> darks;     // the dark pictures given (none for NODARK)
+    std::string dark_source = "none";   // where the darks were named: command_line, configuration
+    std::map<std::string, double> times;   // --times: by frame file
     std::string preamble;               // the console lines of the configuration and the path
     std::vector<std::pair<std::string, NightInput>> settings_inputs;   // by role: configuration, path
     std::vector<NightInput> dark_inputs;
@@ -42,10 +45,17 @@ Night Start_night(int argc, char** argv);
 Failure Name_frames(Night& night);
 
 // The configuration and the path, by `tavrolin`'s own stages (codes 4 and 5); their
-// console lines open every frame's transcript.
+// console lines open every frame's transcript. Without --dark, the configuration's
+// dark picture (its name taken from the configuration's folder) is the night's.
 Failure Read_settings(Night& night);
 
-// The night's folder, and the facts of the configuration, the path and the darks
+// Each frame's time and camera (--times, the raw file's metadata, the file's time),
+// and the frames put in time order (code 64 for a times file that can't be read).
+Failure Date_frames(Night& night);
+
+// The night's folder, refused when it holds an earlier night (code 64) unless
+// --overwrite is given, which first removes the products that the earlier
+// night.json lists; then the facts of the configuration, the path and the darks
 // (code 6 for a folder that can't be made, 2 for a dark that can't be read).
 Failure Prepare_folder_and_inputs(Night& night);
 
