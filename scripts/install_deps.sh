@@ -3,7 +3,8 @@
 # missing and we run as root; otherwise says which ones to install.
 set -euo pipefail
 packages=(cmake ninja-build g++ git libgtest-dev clang-14 libclang-rt-14-dev python3-numpy gnuplot-nox netpbm
-          libcli11-dev nlohmann-json3-dev libssl-dev time libraw-dev libtiff-dev dcraw)
+          libcli11-dev nlohmann-json3-dev libssl-dev time libraw-dev libtiff-dev dcraw libpng-dev pkg-config
+          libnetcdf-dev netcdf-bin python3-xarray python3-netcdf4)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -36,12 +36,14 @@ set(tavrolin_core_sources
 set(tavrolin_night_sources
   ${CMAKE_CURRENT_LIST_DIR}/night/master_dark.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/night/night_netcdf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_plots.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_profile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_record.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_run.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_times.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/night/quicklook.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/row_profile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/worker_pool.cpp
 )

@@ -149,12 +149,12 @@ def cli(night):
         write(os.path.join(folder, "text2.pgm"), "P2\n")
         r = run([night, "--out", "n2", "--overwrite", "text2.pgm"], folder)
         left = sorted(os.path.relpath(os.path.join(d, f), n2) for d, _, fs in os.walk(n2) for f in fs)
-        check(r.returncode == 2 and left == ["missing/mine.txt", "night.json", "night_map.png", "night_profile.png", "night_profile.tsv",
-                                         "notes.txt", "text2/console.txt"],
+        check(r.returncode == 2 and left == ["missing/mine.txt", "night.json", "night.nc", "night_map.png", "night_profile.png",
+                                         "night_profile.tsv", "notes.txt", "text2/console.txt"],
               "--overwrite removes the earlier night's products only: %r" % left)
         record = json.load(open(os.path.join(n2, "night.json")))
         check(record["products"] == ["text2/console.txt", "night_profile.tsv", "night_map.png",
-                                                 "night_profile.png", "night.json"] and record["folders"] == ["text2"],
+                                                 "night_profile.png", "night.nc", "night.json"] and record["folders"] == ["text2"],
               "night.json lists its products: %r" % record["products"])
         # A listed path that leaves the folder is not followed.
         record["products"].append("../times.txt")
@@ -200,7 +200,8 @@ def night(night_exe, tavrolin, scene_tool):
               "".join("%s 2026-03-14T2%d:00:00Z\n" % (f, k) for k, f in enumerate(frames)))
         runs = {}
         for jobs in ("1", "2"):
-            r = run([night_exe, "--out", "night", "--jobs", jobs, "--times", "times.txt"] + darks + frames, folder)
+            r = run([night_exe, "--out", "night", "--jobs", jobs, "--pictures", "--times", "times.txt"] + darks + frames,
+                    folder)
             runs[jobs] = r
             os.rename(os.path.join(folder, "night"), os.path.join(folder, "night-" + jobs))
         r = runs["2"]
@@ -217,7 +218,7 @@ def night(night_exe, tavrolin, scene_tool):
         def same_tree(c, where=""):
             check(not c.left_only and not c.right_only, "same files in %s: %s %s" % (where, c.left_only, c.right_only))
             for name in c.common_files:
-                if name == "night.json":
+                if name in ("night.json", "night.nc"):   # the run's command line and time
                     continue
                 check(filecmp.cmp(os.path.join(c.left, name), os.path.join(c.right, name), shallow=False),
                       "%s/%s identical for --jobs 1 and 2" % (where, name))
@@ -241,7 +242,7 @@ def night(night_exe, tavrolin, scene_tool):
         # The same darks as raw files (DNG) give the same master dark. DNG frames,
         # given out of order, are dated by their EXIF capture times (the generator's
         # 2026-03-14T21:00:00 and 3 minutes per frame), less the clock offset.
-        r = run([night_exe, "--out", "night-dng", "--no-pictures", "--clock-offset", "-1.5", "--dark", "scene_dark.dng",
+        r = run([night_exe, "--out", "night-dng", "--clock-offset", "-1.5", "--dark", "scene_dark.dng",
                  "--dark", "scene_dark_2.dng", "scene_laser_3.dng", "scene_laser.dng", "scene_laser_2.dng"], folder)
         check(r.returncode == 0, "a night of DNG frames and two DNG darks: exit %d, %r" % (r.returncode, r.stderr))
         check(filecmp.cmp(os.path.join(folder, "night-dng", "master_dark.pgm"), os.path.join(out, "master_dark.pgm"),
@@ -257,6 +258,10 @@ def night(night_exe, tavrolin, scene_tool):
               dng_frames[0]["camera"]["exposure_s"] == 30 and dng_frames[0]["camera"]["iso"] == 1600 and
               dng_frames[0]["camera"]["aperture_f"] == 2.8 and dng_frames[0]["camera"]["body_serial"] == "TVR0001",
               "the camera's metadata: %r" % dng_frames[0].get("camera"))
+        # By default each frame gets its quicklook and no corrected picture.
+        check(sorted(os.listdir(os.path.join(folder, "night-dng", "scene_laser"))) ==
+              ["console.txt", "profile.tsv", "quicklook.png", "tavrolin_data.txt"], "a frame's products by default")
+        netcdf_checks([os.path.join(folder, "night-dng"), out])
 
         # Each measured frame against tavrolin in a folder with that frame and the
         # master dark under the names the night gave them.
@@ -337,8 +342,80 @@ def night(night_exe, tavrolin, scene_tool):
                   f["name"] + ": levels")
         for png in ("night_map.png", "night_profile.png"):
             check(open(os.path.join(out, png), "rb").read(8) == b"\x89PNG\r\n\x1a\n", png + " is a PNG")
+        # The quicklook: 800 columns of the reduced frame, 16 white, the crop of
+        # 2 (w 2 s + 36) columns drawn twice as wide; as high as the reduced frame.
+        head = open(os.path.join(out, "scene_laser", "quicklook.png"), "rb").read(24)
+        check(head[:8] == b"\x89PNG\r\n\x1a\n" and
+              (int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")) == (800 + 16 + 2 * 132, 529),
+              "quicklook.png size: %r" % (head[16:24],))
+        check("scene_laser/quicklook.png" in record["products"] and "night.nc" in record["products"],
+              "night.json lists the quicklooks and night.nc")
+        # plot_profile.gp draws a night's profile and refuses a table of another kind.
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "plot_profile.gp")
+        g = run(["gnuplot", "-e", "data='night-2/night_profile.tsv'; output='plot.png'", script], folder)
+        check(g.returncode == 0 and os.path.getsize(os.path.join(folder, "plot.png")) > 1000,
+              "plot_profile.gp on a night profile: %d %r" % (g.returncode, g.stderr))
+        g = run(["gnuplot", "-e", "data='scene_truth.txt'; output='truth.png'", script], folder)
+        check(g.returncode == 1 and "scene_truth.txt is neither a tavrolin data table" in g.stderr,
+              "plot_profile.gp refuses another table by name: %d %r" % (g.returncode, g.stderr))
     finally:
         shutil.rmtree(folder)
+
+
+def netcdf_checks(nights):
+    """night.nc of each night in `nights` (folders) through xarray, and the two together."""
+    import numpy
+    import xarray
+    first = nights[0]
+    ds = xarray.open_dataset(os.path.join(first, "night.nc"))
+    record = json.load(open(os.path.join(first, "night.json")))
+    measured = [f for f in record["frames"] if f["status"] == "measured"]
+    times = [numpy.datetime64(f["time"].rstrip("Z")) for f in measured]
+    check(ds["time"].dtype.kind == "M" and list(ds["time"].values) == times,
+          "night.nc times decoded as night.json's: %r against %r" % (ds["time"].values, times))
+    check(list(ds["frame_name"].values) == [f["name"] for f in measured], "night.nc frame names in time order")
+    check(ds.attrs["Conventions"] == "CF-1.8" and ds.attrs["source"].startswith("tavrolin-night ") and
+          "tavrolin-night" in ds.attrs["history"] and record["inputs"]["frames"][0]["sha256"] in ds.attrs["inputs"],
+          "night.nc global attributes: %r" % {k: ds.attrs[k] for k in ("Conventions", "source", "history")})
+    for name, standard in (("height", "height"), ("scattering_angle", "scattering_angle"),
+                           ("zenith_angle", "zenith_angle")):
+        check(ds[name].attrs.get("standard_name") == standard and "units" in ds[name].attrs,
+              "%s: standard name and units %r" % (name, ds[name].attrs))
+    check(ds["height"].attrs["units"] == "m" and ds["height"].attrs["positive"] == "up", "height in m, positive up")
+    for name, variable in ds.variables.items():
+        if variable.dtype.kind in "fiu" and name != "time":
+            check("units" in variable.attrs, "units on " + name)
+    check(set(ds["normalised_signal"].dims) == {"time", "row"} and "height" in ds["normalised_signal"].coords,
+          "normalised_signal by time and row, height a coordinate")
+    # The cells against each frame's profile.tsv, the profile against night_profile.tsv.
+    flag_bits = {"sat": 1, "weak": 2, "edge": 4}
+    worst = 0.0
+    for t, frame in enumerate(measured):
+        rows = table(os.path.join(first, frame["name"], "profile.tsv"))
+        ys = [int(r[1]) for r in rows]
+        check(list(ds["row"].values) == ys, frame["name"] + ": the rows of night.nc")
+        for column, name in ((7, "normalised_signal"), (10, "net_signal"), (11, "net_signal_sigma"),
+                             (12, "normalised_signal_sigma"), (14, "background")):
+            ours = ds[name].values[t]
+            theirs = numpy.array([float(r[column]) for r in rows])
+            worst = max(worst, float(numpy.max(numpy.abs(ours - theirs) / numpy.maximum(numpy.abs(theirs), 1e-3))))
+        flags = [sum(flag_bits[f] for f in r[16].split(",") if f != "-") for r in rows]
+        check(list(ds["flags"].values[t]) == flags, frame["name"] + ": flags as profile.tsv's")
+    check(worst < 1e-5, "night.nc's cells as the frames' profile.tsv (worst relative difference %g)" % worst)
+    profile = table(os.path.join(first, "night_profile.tsv"))
+    mean = numpy.array([float(r[8]) for r in profile])
+    check(numpy.allclose(ds["profile_mean"].values, mean, rtol=1e-5), "profile_mean as night_profile.tsv's")
+    check(list(ds["flags"].attrs["flag_masks"]) == [1, 2, 4] and
+          ds["flags"].attrs["flag_meanings"] == "saturated weak outside_image_circle", "flags' CF attributes")
+    ds.close()
+    both = xarray.open_mfdataset([os.path.join(n, "night.nc") for n in nights], combine="nested", concat_dim="time")
+    sizes = [xarray.open_dataset(os.path.join(n, "night.nc")).sizes["time"] for n in nights]
+    check(both.sizes["time"] == sum(sizes) and both["time"].dtype.kind == "M",
+          "two nights concatenate along time: %r from %r" % (both.sizes, sizes))
+    both.close()
+    header = subprocess.run(["ncdump", "-h", os.path.join(first, "night.nc")], capture_output=True, text=True)
+    check(header.returncode == 0 and 'height:standard_name = "height"' in header.stdout and
+          'time:units = "seconds since 1970-01-01 00:00:00 UTC"' in header.stdout, "ncdump -h shows the coordinates")
 
 
 def format_g(value):

@@ -12,6 +12,7 @@
 #include "frame/frame_pipeline.h"
 #include "input/laserpath.h"
 #include "night/night_names.h"
+#include "night/quicklook.h"
 #include "night/row_profile.h"
 
 namespace {
@@ -34,6 +35,7 @@ void Keep_measurement(const FrameMeasurement& measured, FrameRecord& record)
         record.gain_estimated = measured.uncertainty.gain_estimated;
         record.beam_found = measured.uncertainty.beam_found;
         for (const RowUncertainty& row : measured.uncertainty.rows) record.sigma_signal.push_back(row.sigma_signal);
+        record.row_uncertainty = measured.uncertainty.rows;
     }
 }
 
@@ -84,6 +86,19 @@ FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& prea
         if (Failure written = Write_row_profile(Product_path(row_profile_name), measured.green.rows,
                                                 measured.uncertainty.rows)) {
             failure = written;
+        }
+    }
+    if (frame.quicklook && measured.has_signal) {
+        // Around the 90-degree row, or the middle of the table when there is none.
+        int32_t x = measured.green.row90 >= 0 ? Getpathx(measured.green.row90) : 0;
+        int32_t y = measured.green.row90;
+        if (y < 0 && !measured.green.rows.empty()) {
+            const TableRow& middle = measured.green.rows[measured.green.rows.size() / 2];
+            x = middle.x;
+            y = middle.y;
+        }
+        if (Failure written = Write_quicklook(Product_path(frame_quicklook_name), x, y)) {
+            if (!failure) failure = written;
         }
     }
     if (Failure written = Write_product_file(Product_path(frame_console_name), console.str())) {

@@ -16,6 +16,7 @@ struct NightFrame {
     std::string dark;      // the dark picture to use, or NODARK
     std::string folder;    // the product folder
     bool pictures = true;  // write the corrected picture
+    bool quicklook = false;   // write its small PNG look
     double gain = std::numeric_limits<double>::quiet_NaN();        // imposed, DN per electron
     double saturation = std::numeric_limits<double>::quiet_NaN();  // imposed clip level
     FrameTime dated;       // when it was taken (set by the night's driver)

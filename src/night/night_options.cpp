@@ -11,8 +11,9 @@
 std::string Usage_lines()
 {
     return "Usage: tavrolin-night [--config FILE] [--path FILE] [--dark DARK]... [--out DIR] "
-           "[--jobs N] [--no-pictures] [--gain G] [--saturation L] [--times FILE]\n"
-           "       [--clock-offset SECONDS] [--overwrite] FRAME...\n"
+           "[--jobs N] [--pictures | --no-pictures] [--gain G] [--saturation L]\n"
+           "       [--times FILE] [--clock-offset SECONDS] [--overwrite] [--station NAME] [--latitude DEG]\n"
+           "       [--longitude DEG] [--altitude M] [--wavelength NM] [--polarisation TEXT] FRAME...\n"
            "Run with --help for more information.";
 }
 
@@ -36,8 +37,12 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
     app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
     app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")
         ->check(CLI::Range(1u, 4096u));
+    auto* pictures = app.add_flag("--pictures", options.pictures,
+                                  std::string("write each frame's ") + corrected_picture_name + " (54 MB a full frame) "
+                                      "beside its " + frame_quicklook_name);
     app.add_flag("--no-pictures", options.no_pictures,
-                 std::string("write no ") + corrected_picture_name + " per frame");
+                 std::string("write neither ") + frame_quicklook_name + " nor " + corrected_picture_name + " per frame")
+        ->excludes(pictures);
     app.add_option("--gain", options.gain,
                    "sensor gain in DN per electron for the shot noise of every frame "
                    "(default: each frame's own photon-transfer estimate)")
@@ -54,6 +59,16 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
     app.add_flag("--overwrite", options.overwrite,
                  std::string("replace an earlier night in --out: first remove the products its ") +
                      night_record_name + " lists");
+    app.add_option("--station", options.station, "station name, for night.nc");
+    app.add_option("--latitude", options.latitude, "station latitude in degrees north, for night.nc")
+        ->check(CLI::Range(-90.0, 90.0));
+    app.add_option("--longitude", options.longitude, "station longitude in degrees east, for night.nc")
+        ->check(CLI::Range(-180.0, 360.0));
+    app.add_option("--altitude", options.altitude, "station altitude in m above sea level, for night.nc")
+        ->check(CLI::Range(-500.0, 10000.0));
+    app.add_option("--wavelength", options.wavelength, "laser wavelength in nm, for night.nc")
+        ->check(CLI::Range(100.0, 20000.0));
+    app.add_option("--polarisation", options.polarisation, "the laser's polarisation, for night.nc");
     app.add_option("FRAME", options.frames, "laser pictures (16-bit PGM), in the night's order")
         ->required();
     try {

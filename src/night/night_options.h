@@ -14,7 +14,15 @@ struct NightOptions {
     std::vector<std::string> darks;
     std::string out = ".";
     unsigned jobs = 0;   // 0: the number of cores
-    bool no_pictures = false;
+    bool pictures = false;      // --pictures: each frame's corrected picture as well
+    bool no_pictures = false;   // --no-pictures: not even the quicklook
+    // The site and the laser, for night.nc (NaN or empty: not given).
+    std::string station;
+    double latitude = std::numeric_limits<double>::quiet_NaN();
+    double longitude = std::numeric_limits<double>::quiet_NaN();
+    double altitude = std::numeric_limits<double>::quiet_NaN();
+    double wavelength = std::numeric_limits<double>::quiet_NaN();
+    std::string polarisation;
     double gain = std::numeric_limits<double>::quiet_NaN();
     double saturation = std::numeric_limits<double>::quiet_NaN();
     bool path_given = false;     // --path given; else tavrolinpath.txt beside --config

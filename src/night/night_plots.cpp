@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,55 +49,136 @@ bool Run_gnuplot(const std::string& script)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The colour map's data: per measured frame and row, the frame's place, the row's
-// height, half the height step to its neighbours, and the signal.
-std::string Map_data(const std::vector<FrameRecord>& frames, double& low, double& high)
+// The value at fraction q of the sorted values (0 for none).
+double Quantile(std::vector<double> values, double q)
 {
+    if (values.empty()) return 0.0;
+    const size_t k = std::min(values.size() - 1, static_cast<size_t>(q * double(values.size())));
+    std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(k), values.end());
+    return values[k];
+}
+
+// Each frame's slot on the time axis: from half way to the frame before to half way
+// to the frame after (the end frames as wide on their open side; a lone frame a
+// minute). Frames without a time get none.
+std::vector<std::pair<double, double>> Time_slots(const std::vector<FrameRecord>& frames)
+{
+    std::vector<std::pair<double, double>> slots(frames.size(), {0.0, 0.0});
+    std::vector<size_t> dated;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (frames[i].dated.known) dated.push_back(i);
+    }
+    std::stable_sort(dated.begin(), dated.end(),
+                     [&](size_t a, size_t b) { return frames[a].dated.time < frames[b].dated.time; });
+    for (size_t j = 0; j < dated.size(); ++j) {
+        const double t = frames[dated[j]].dated.time;
+        const double before = j > 0 ? (t - frames[dated[j - 1]].dated.time) / 2.0 : -1.0;
+        const double after = j + 1 < dated.size() ? (frames[dated[j + 1]].dated.time - t) / 2.0 : -1.0;
+        double low = before >= 0.0 ? before : after, high = after >= 0.0 ? after : before;
+        if (low < 0.0) low = high = 30.0;
+        slots[dated[j]] = {t - low, t + high};
+    }
+    return slots;
+}
+
+// The curtain's data: per measured frame with a time and row, the frame's slot, the
+// row's height span and the frame's normalised signal over the night's mean.
+std::string Curtain_data(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
+                         const std::vector<std::pair<double, double>>& slots, double& spread)
+{
+    std::map<int32_t, double> mean;
+    for (const ProfileRow& row : profile) mean[row.y] = row.mean;
     std::ostringstream data;
-    data.precision(9);
-    std::vector<double> all;
+    data.precision(12);
+    std::vector<double> deviations;
     for (size_t i = 0; i < frames.size(); ++i) {
         const std::vector<TableRow>& rows = frames[i].rows;
-        if (!frames[i].measured) continue;
+        if (!frames[i].measured || !frames[i].dated.known) continue;
         for (size_t k = 0; k < rows.size(); ++k) {
-            const size_t before = k > 0 ? k - 1 : k;
-            const size_t after = k + 1 < rows.size() ? k + 1 : k;
-            const double span = after > before ? double(after - before) : 1.0;
-            const double half = std::fabs(double{rows[after].height} - rows[before].height) / span / 2.0;
-            if (!std::isfinite(rows[k].signal) || !std::isfinite(rows[k].height)) continue;
-            data << i << ' ' << rows[k].height << ' ' << half << ' ' << rows[k].signal << '\n';
-            all.push_back(rows[k].signal);
+            const auto m = mean.find(rows[k].y);
+            const double before = k > 0 ? rows[k - 1].height : rows[k].height;
+            const double after = k + 1 < rows.size() ? rows[k + 1].height : rows[k].height;
+            const double half = std::fabs(after - before) / (k > 0 && k + 1 < rows.size() ? 4.0 : 2.0);
+            if (m == mean.end() || !(m->second > 0.0) || !std::isfinite(rows[k].signal) ||
+                !std::isfinite(rows[k].height)) {
+                continue;
+            }
+            const double ratio = rows[k].signal / m->second;
+            data << frames[i].dated.time << ' ' << rows[k].height << ' ' << slots[i].first << ' ' << slots[i].second
+                 << ' ' << rows[k].height - half << ' ' << rows[k].height + half << ' ' << ratio << '\n';
+            deviations.push_back(std::fabs(ratio - 1.0));
         }
     }
-    // The colours span the 1st to the 99th percentile: a few rows near the ends of the
-    // path would otherwise take the whole scale.
-    low = 0.0;
-    high = 1.0;
-    if (!all.empty()) {
-        std::sort(all.begin(), all.end());
-        low = all[all.size() / 100];
-        high = all[all.size() - 1 - all.size() / 100];
-        if (!(high > low)) high = low + 1.0;
+    // The colours reach 1 +- the 98th percentile of the deviations: a few rows near
+    // the path's ends would otherwise take the whole scale.
+    spread = std::clamp(Quantile(deviations, 0.98), 0.005, 1.0);
+    return data.str();
+}
+
+// Every measured frame's residual against the night's mean, relative: per row the
+// scattering angle and signal / mean - 1.
+std::string Residual_data(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile)
+{
+    std::map<int32_t, double> mean;
+    for (const ProfileRow& row : profile) mean[row.y] = row.mean;
+    std::ostringstream data;
+    data.precision(9);
+    for (const FrameRecord& frame : frames) {
+        if (!frame.measured) continue;
+        for (const TableRow& row : frame.rows) {
+            const auto m = mean.find(row.y);
+            if (m == mean.end() || !(m->second > 0.0) || !std::isfinite(row.signal)) continue;
+            data << row.alpha << '\t' << row.signal / m->second - 1.0 << '\n';
+        }
+        data << '\n';
     }
     return data.str();
 }
 
-// The band mean - sem ... mean + sem against height as one closed outline: the lower
-// edge up the rows, the upper edge back down (rows without a standard error are left
-// out).
-std::string Height_band_data(const std::vector<ProfileRow>& profile)
+// The gnuplot lines of the curtain: time across, height up, the colour the frame's
+// ratio to the night's mean profile; failed frames as grey, labelled gaps.
+std::string Curtain_script(const std::string& png, const std::string& data_file, const std::vector<FrameRecord>& frames,
+                           const std::vector<std::pair<double, double>>& slots, double spread, bool any_cell)
 {
-    std::ostringstream data;
-    data.precision(9);
-    std::vector<const ProfileRow*> rows;
-    for (const ProfileRow& row : profile) {
-        if (std::isfinite(row.sem) && std::isfinite(row.mean) && std::isfinite(row.height)) rows.push_back(&row);
+    std::ostringstream gp;
+    gp.precision(12);
+    double first = 0.0, last = 0.0;
+    bool any_time = false;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (!frames[i].dated.known) continue;
+        first = any_time ? std::min(first, slots[i].first) : slots[i].first;
+        last = any_time ? std::max(last, slots[i].second) : slots[i].second;
+        any_time = true;
     }
-    for (const ProfileRow* row : rows) data << row->mean - row->sem << '\t' << row->height << '\n';
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        data << (*row)->mean + (*row)->sem << '\t' << (*row)->height << '\n';
+    gp << "set terminal pngcairo noenhanced size 1100,700 font 'sans,10'\n"
+       << "set output " << Quoted(png + ".tmp") << "\n"
+       << "set title 'Each frame against the night: normalised signal / night mean, per height'\n"
+       << "set xdata time\nset timefmt '%s'\nset format x '%H:%M'\n"
+       << "set xlabel 'time (UTC)"
+       << (any_time ? ", from " + Iso_time(first).substr(0, 10) : std::string(", no frame has a time")) << "'\n"
+       << "set ylabel 'height of the scattering point (m)'\n"
+       << "set cblabel 'signal / night mean (1)'\n"
+       << "set cbrange [" << 1.0 - spread << ":" << 1.0 + spread << "]\n"
+       << "set palette defined (0 '#2166ac', 0.25 '#92c5de', 0.5 '#f7f7f7', 0.75 '#f4a582', 1 '#b2182b')\n"
+       << "set style fill solid noborder\nunset key\n";
+    if (any_time) gp << "set xrange ['" << first << "':'" << last << "']\n";
+    int label = 1;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (!any_cell || frames[i].measured || !frames[i].dated.known) continue;
+        gp << "set object " << label << " rect from '" << slots[i].first << "', graph 0 to '" << slots[i].second
+           << "', graph 1 behind fc rgb '#bbbbbb' fs solid 1.0 noborder\n"
+           << "set label " << label << " " << Quoted(frames[i].name + " failed") << " at '" << frames[i].dated.time
+           << "', graph 0.5 center rotate by 90 front font 'sans,8'\n";
+        ++label;
     }
-    return data.str();
+    if (any_cell) {
+        gp << "plot " << Quoted(data_file) << " using 1:2:3:4:5:6:7 with boxxyerror fc palette\n";
+    } else {
+        gp << "set label " << label << " 'no frame was measured' at graph 0.5, 0.5 center\n"
+           << "unset xdata\nset format x\nset xlabel 'time (UTC)'\nplot [0:1] [0:1] -1 notitle\n";
+    }
+    gp << "unset output\nunset object\nunset label\nunset xdata\nunset xrange\nset format x\n";
+    return gp.str();
 }
 
 }  // namespace
@@ -117,98 +199,81 @@ Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecor
                          const std::vector<ProfileRow>& profile, const std::string& profile_file)
 {
     const auto failed = [](const std::string& reason) { return Failure{exit_product_not_written, reason}; };
-    const std::string map_data = folder + "/.night_map.dat";
-    const std::string band_data = folder + "/.night_band.dat";
+    const std::string curtain_data = folder + "/.night_curtain.dat";
+    const std::string residual_data = folder + "/.night_residuals.dat";
     const std::string script = folder + "/.night_plots.gp";
     const std::string map_png = folder + "/" + night_map_name;
     const std::string profile_png = folder + "/" + night_profile_plot_name;
-    double low = 0.0, high = 1.0;
-    if (Write_product_file(map_data, Map_data(frames, low, high))) return failed("can't write " + map_data);
-    if (Write_product_file(band_data, Height_band_data(profile))) {
-        std::remove(map_data.c_str());
-        return failed("can't write " + band_data);
+    const auto remove_work = [&]() {
+        for (const std::string& work : {curtain_data, residual_data, script}) std::remove(work.c_str());
+    };
+    const std::vector<std::pair<double, double>> slots = Time_slots(frames);
+    double spread = 0.1;
+    const std::string curtain = Curtain_data(frames, profile, slots, spread);
+    if (Write_product_file(curtain_data, curtain) || Write_product_file(residual_data, Residual_data(frames, profile))) {
+        remove_work();
+        return failed("can't write the plots' data in " + folder);
     }
-    // The profile's columns by name: scattering angle, height, mean and the two
-    // standard errors.
-    const std::string angle = Column("s.angle(deg)"), height = Column("s.height(m)");
-    const std::string mean = Column("mean(arb.u.)");
-    // In expressions: the values of the columns.
-    const std::string mean_value = "$" + mean, sem = "$" + Column("sem(arb.u.)");
-    const std::string predicted = "$" + Column("sem.predicted(arb.u.)");
-
     std::ostringstream gp;
-    gp.precision(9);
-    gp << "set terminal pngcairo noenhanced size 1100,750 font 'sans,10'\n"
-       << "set output " << Quoted(map_png + ".tmp") << "\n"
-       << "set title 'Normalised net signal of every frame'\n"
-       << "set xlabel 'frame'\nset ylabel 'height of the scattering point (m)'\n"
-       << "set cblabel 'normalised signal (arb.u.)'\n"
-       << "set xrange [-0.5:" << double(frames.size()) - 0.5 << "]\n"
-       << "set cbrange [" << low << ":" << high << "]\nset palette rgb 33,13,10\n"
-       << "set style fill solid noborder\nunset key\nset xtics rotate by 45 right (";
-    for (size_t i = 0; i < frames.size(); ++i) {
-        gp << (i ? ", " : "") << Quoted(frames[i].name) << " " << i;
-    }
-    gp << ")\n";
-    const bool any_row = std::any_of(frames.begin(), frames.end(), [](const FrameRecord& f) {
-        return f.measured && !f.rows.empty();
-    });
-    if (any_row) {
-        gp << "plot " << Quoted(map_data) << " using 1:2:(0.5):3:4 with boxxyerror fc palette\n";
-    } else {
-        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
-           << "plot [] [0:1] -1 notitle\nunset label 1\n";
-    }
-    gp << "unset output\n";
+    gp << Curtain_script(map_png, curtain_data, frames, slots, spread, !curtain.empty());
 
+    // The profile: the mean with its standard error (band) and the predicted one
+    // (dashed), on a log axis when the mean spans more than a decade; below, every
+    // frame's relative residual against the mean with the same errors relative.
+    const std::string angle = Column("s.angle(deg)"), mean = "$" + Column("mean(arb.u.)");
+    const std::string sem = "$" + Column("sem(arb.u.)"), predicted = "$" + Column("sem.predicted(arb.u.)");
+    double low = 0.0, high = 0.0;
+    size_t frames_used = 0;
+    bool several = false;
+    for (const ProfileRow& row : profile) {
+        if (row.mean > 0.0 && std::isfinite(row.mean)) {
+            low = low > 0.0 ? std::min(low, row.mean) : row.mean;
+            high = std::max(high, row.mean);
+        }
+        several = several || row.frames > 1;
+        frames_used = std::max(frames_used, size_t(row.frames));
+    }
+    const bool logarithmic = low > 0.0 && high > 10.0 * low;
+    const std::string file = Quoted(profile_file) + " skip 1";
     gp << "set output " << Quoted(profile_png + ".tmp") << "\n"
-       << "set datafile separator '\\t'\nunset xtics\nset xtics\nunset xrange\nunset yrange\n"
-       << "set multiplot layout 1,2 title 'Mean normalised signal of the night: its standard error "
-          "(band) and the one predicted from the sigmas of the frames (dashed)'\n"
-       << "set title 'against scattering angle'\nset xlabel 'scattering angle (deg)'\n"
-       << "set ylabel 'mean normalised signal (arb.u.)'\nset grid\n";
-    if (!profile.empty()) {
-        const bool several = std::any_of(profile.begin(), profile.end(),
-                                         [](const ProfileRow& row) { return row.frames > 1; });
-        // The band of the standard error, the predicted one's edges dashed, and the
-        // mean as a line: the rows lie too close for error bars to show.
-        const std::string fill = " fs transparent solid 0.35 noborder lc rgb '#7f9fd0' notitle";
-        const std::string dashed = " with lines dt 2 lw 1 lc rgb '#c0392b' notitle";
-        const std::string line = " with lines lw 1.5 lc rgb '#1f4e99' notitle\n";
-        const std::string file = Quoted(profile_file);
+       << "set terminal pngcairo noenhanced size 1000,800 font 'sans,10'\n"
+       << "set datafile separator '\\t'\nunset title\nset grid\nset key top right box opaque\n"
+       << "set multiplot layout 2,1 title 'Mean profile of the night, " << frames_used << " frame(s)'\n"
+       << "set xlabel 'scattering angle (deg)'\nset ylabel 'normalised signal (1)'\n"
+       << (logarithmic ? "set logscale y\n" : "unset logscale y\n");
+    if (profile.empty()) {
+        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\nplot [0:1] [0:1] -1 notitle\n"
+           << "plot [0:1] [0:1] -1 notitle\n";
+    } else {
+        const std::string band = " with filledcurves fs transparent solid 0.4 noborder lc rgb '#7f9fd0'";
+        const std::string dashed = " with lines dt 2 lw 1.2 lc rgb '#c0392b'";
         gp << "plot ";
         if (several) {
-            gp << file << " skip 1 using " << angle << ":(" << mean_value << "-" << sem << "):(" << mean_value
-               << "+" << sem << ") with filledcurves" << fill << ", " << file << " skip 1 using " << angle << ":("
-               << mean_value << "-" << predicted << ")" << dashed << ", " << file << " skip 1 using " << angle
-               << ":(" << mean_value << "+" << predicted << ")" << dashed << ", ";
+            gp << file << " using " << angle << ":(" << mean << "-" << sem << "):(" << mean << "+" << sem << ")"
+               << band << " title '+- standard error (spread of the frames)', " << file << " using " << angle << ":("
+               << mean << "-" << predicted << ")" << dashed << " title '+- standard error predicted from the sigmas "
+               << "of the frames', " << file << " using " << angle << ":(" << mean << "+" << predicted << ")" << dashed
+               << " notitle, ";
         }
-        gp << file << " skip 1 using " << angle << ":" << mean << line
-           << "set title 'against height'\nset xlabel 'mean normalised signal (arb.u.)'\n"
-           << "set ylabel 'height of the scattering point (m)'\nplot ";
+        gp << file << " using " << angle << ":(" << mean << ") with lines lw 1.5 lc rgb '#1f4e99' title 'mean'\n"
+           << "unset logscale y\nset ylabel 'frame / mean - 1'\nset key top right box opaque\n"
+           << "plot " << Quoted(residual_data) << " using 1:2 with points pt 7 ps 0.15 lc rgb '#999999' "
+           << "title 'each frame'";
         if (several) {
-            gp << Quoted(band_data) << " using 1:2 with filledcurves closed" << fill << ", " << file
-               << " skip 1 using (" << mean_value << "-" << predicted << "):" << height << dashed << ", " << file
-               << " skip 1 using (" << mean_value << "+" << predicted << "):" << height << dashed << ", ";
+            gp << ", " << file << " using " << angle << ":(-" << sem << "/" << mean << "):(" << sem << "/" << mean
+               << ")" << band << " title '+- standard error, relative', " << file << " using " << angle << ":(-"
+               << predicted << "/" << mean << ")" << dashed << " title '+- predicted, relative', " << file
+               << " using " << angle << ":(" << predicted << "/" << mean << ")" << dashed << " notitle";
         }
-        gp << file << " skip 1 using " << mean << ":" << height << line;
-    } else {
-        gp << "set label 1 'no frame was measured' at graph 0.5, 0.5 center\n"
-           << "plot [0:1] [0:1] -1 notitle\nset title 'against height'\n"
-           << "set xlabel 'mean normalised signal (arb.u.)'\n"
-           << "set ylabel 'height of the scattering point (m)'\nplot [0:1] [0:1] -1 notitle\n";
+        gp << "\n";
     }
     gp << "unset multiplot\nunset output\n";
     if (Write_product_file(script, gp.str())) {
-        std::remove(map_data.c_str());
-        std::remove(band_data.c_str());
+        remove_work();
         return failed("can't write " + script);
     }
-
     const bool drawn = Run_gnuplot(script);
-    std::remove(map_data.c_str());
-    std::remove(band_data.c_str());
-    std::remove(script.c_str());
+    remove_work();
     Failure failure;
     for (const std::string& png : {map_png, profile_png}) {
         const std::string drawing = png + ".tmp";

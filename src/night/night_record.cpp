@@ -139,6 +139,13 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         json sigmas = json::array();
         for (const double sigma : record.sigma_signal) sigmas.push_back(Number(float(sigma)));
         if (record.has_uncertainty) frame["sigma_signal"] = sigmas;
+        json uncertainty = json::array();
+        for (const RowUncertainty& u : record.row_uncertainty) {
+            uncertainty.push_back({u.x, u.y, Number(u.net), Number(float(u.sigma_net)), Number(u.background),
+                                   Number(float(u.sigma_background)), Number(float(u.sigma_signal)),
+                                   Number(float(u.sigma_median)), (u.sat ? 1 : 0) | (u.weak ? 2 : 0) | (u.edge ? 4 : 0)});
+        }
+        if (record.has_uncertainty) frame["row_uncertainty"] = uncertainty;
         frame["seconds"] = record.seconds;
     }
     return frame;
@@ -225,6 +232,24 @@ FrameRecord Frame_from_json(const json& frame)
     }
     if (frame.contains("sigma_signal")) {
         for (const json& sigma : frame.at("sigma_signal")) record.sigma_signal.push_back(Float_of(sigma));
+    }
+    if (frame.contains("row_uncertainty")) {
+        for (const json& line : frame.at("row_uncertainty")) {
+            RowUncertainty u;
+            u.x = line.at(0).get<int32_t>();
+            u.y = line.at(1).get<int32_t>();
+            u.net = Float_of(line.at(2));
+            u.sigma_net = Float_of(line.at(3));
+            u.background = Float_of(line.at(4));
+            u.sigma_background = Float_of(line.at(5));
+            u.sigma_signal = Float_of(line.at(6));
+            u.sigma_median = Float_of(line.at(7));
+            const int flags = line.at(8).get<int>();
+            u.sat = (flags & 1) != 0;
+            u.weak = (flags & 2) != 0;
+            u.edge = (flags & 4) != 0;
+            record.row_uncertainty.push_back(u);
+        }
     }
     if (frame.contains("seconds")) record.seconds = frame.at("seconds").get<double>();
     return record;

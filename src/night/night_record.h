@@ -14,6 +14,7 @@
 
 #include "base/failure.h"
 #include "measure/beam_table.h"
+#include "measure/uncertainty.h"
 #include "model/levels.h"
 #include "night/night_times.h"
 
@@ -52,6 +53,7 @@ struct FrameRecord {
     bool gain_estimated = true;     // false when imposed by --gain
     bool beam_found = true;         // false when most rows are weak
     std::vector<double> sigma_signal;   // per row of `rows`: sigma of the normalised signal
+    std::vector<RowUncertainty> row_uncertainty;   // per row of `rows`: net signal, background, sigmas, flags
 
     double seconds = 0.0;      // wall time of the frame's measurement (a timing)
 };

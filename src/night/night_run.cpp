@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "input/laserpath.h"
 #include "night/master_dark.h"
 #include "night/night_names.h"
+#include "night/night_netcdf.h"
 #include "night/night_plots.h"
 #include "night/night_profile.h"
 #include "night/worker_pool.h"
@@ -108,7 +110,8 @@ json Products_json(const Night& night, json& folders)
     };
     for (const NightFrame& frame : night.frames) {
         folders.push_back(frame.name);
-        for (const char* product : {frame_console_name, data_table_name, row_profile_name, corrected_picture_name}) {
+        for (const char* product : {frame_console_name, data_table_name, row_profile_name, corrected_picture_name,
+                                    frame_quicklook_name}) {
             add(frame.name + "/" + product);
         }
     }
@@ -181,6 +184,56 @@ std::string Night_record_text(const Night& night)
                      {"seconds", std::chrono::duration<double>(elapsed).count()},
                      {"frame_seconds", timings}};
     return record.dump(2) + "\n";
+}
+
+// night.nc's global attributes: the conventions, what the file holds and how it was
+// made, the settings, the site and the inputs with their SHA-256.
+std::vector<NetcdfAttribute> Netcdf_attributes(const Night& night)
+{
+    std::vector<NetcdfAttribute> attributes;
+    const auto text = [&](const std::string& name, const std::string& value) {
+        attributes.push_back(NetcdfAttribute{name, value, 0.0, false});
+    };
+    std::string command;
+    for (const std::string& word : night.command_line) command += (command.empty() ? "" : " ") + word;
+    text("Conventions", "CF-1.8");
+    text("title", "Laser beam side-scatter profiles of one night, camera measurements of TAVROLIN");
+    text("history", night.started_utc + " " + command);
+    text("source", std::string("tavrolin-night ") + tavrolin_version);
+    const json settings = Settings_json();
+    for (const auto& [name, value] : settings.items()) {
+        attributes.push_back(NetcdfAttribute{"setting_" + name, "", value.get<double>(), true});
+    }
+    text("dark", night.dark);
+    text("dark_source", night.dark_source);
+    attributes.push_back(NetcdfAttribute{"clock_offset_s", "", night.options.clock_offset, true});
+    if (!night.options.station.empty()) text("station_name", night.options.station);
+    if (!night.options.polarisation.empty()) text("laser_polarisation", night.options.polarisation);
+    std::string inputs;
+    const auto input = [&](const std::string& role, const std::string& file, const FileFacts& facts) {
+        inputs += role + " " + file + " sha256:" + facts.sha256 + "\n";
+    };
+    for (const auto& [role, entry] : night.settings_inputs) input(role, entry.file, entry.facts);
+    for (const NightInput& dark : night.dark_inputs) input("dark", dark.file, dark.facts);
+    for (const FrameRecord& record : night.records) {
+        if (record.has_facts) input("frame", record.file, record.facts);
+    }
+    text("inputs", inputs);
+    return attributes;
+}
+
+// The site's and the laser's scalar variables that were given.
+std::vector<NetcdfScalar> Netcdf_scalars(const NightOptions& options)
+{
+    std::vector<NetcdfScalar> scalars;
+    const auto add = [&](const char* name, const char* units, const char* standard, const char* about, double value) {
+        if (std::isfinite(value)) scalars.push_back(NetcdfScalar{name, units, standard, about, value});
+    };
+    add("latitude", "degrees_north", "latitude", "station latitude", options.latitude);
+    add("longitude", "degrees_east", "longitude", "station longitude", options.longitude);
+    add("altitude", "m", "altitude", "station altitude above sea level", options.altitude);
+    add("laser_wavelength", "nm", "radiation_wavelength", "laser wavelength", options.wavelength);
+    return scalars;
 }
 
 // Names a product of the night that could not be written.
@@ -269,7 +322,8 @@ Failure Name_frames(Night& night)
                          std::to_string(filename_capacity - 1) + " characters");
         }
         frame.folder = In_night_folder(night, frame.name);
-        frame.pictures = !night.options.no_pictures;
+        frame.pictures = night.options.pictures;
+        frame.quicklook = !night.options.no_pictures;
         frame.gain = night.options.gain;
         frame.saturation = night.options.saturation;
         night.frames.push_back(frame);
@@ -376,6 +430,12 @@ void Write_night_products(Night& night)
     const std::vector<ProfileRow> profile = Combine_profile(night.records);
     const std::string profile_file = In_night_folder(night, night_profile_name);
     if (Write_night_profile(profile_file, profile)) Not_written(night, profile_file);
+    const std::string netcdf_file = In_night_folder(night, night_netcdf_name);
+    if (Failure failure = Write_night_netcdf(netcdf_file, night.records, profile, Netcdf_attributes(night),
+                                             Netcdf_scalars(night.options))) {
+        std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+        night.products_written = false;
+    }
     if (!Gnuplot_available()) {
         std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << " and "
                   << night_profile_plot_name << " are not drawn" << std::endl;

@@ -1,0 +1,142 @@
+#include "night/quicklook.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <vector>
+
+#include <png.h>
+
+#include "base/image_plane.h"
+#include "base/product_file.h"
+#include "base/run_codes.h"
+#include "base/settings.h"
+#include "products/corrected_pgm.h"
+
+namespace {
+
+constexpr int32_t reduced_width = 800;
+constexpr int32_t gap = 16;   // white columns between the two parts
+constexpr double gamma_value = 2.2;
+
+// An 8-bit RGB picture.
+struct Picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<unsigned char> rgb;   // 3 bytes a pixel, row-major
+    void Set(int32_t x, int32_t y, unsigned char r, unsigned char g, unsigned char b)
+    {
+        if (x < 0 || y < 0 || x >= width || y >= height) return;
+        unsigned char* p = &rgb[3 * (size_t(y) * size_t(width) + size_t(x))];
+        p[0] = r;
+        p[1] = g;
+        p[2] = b;
+    }
+};
+
+// A corrected value on the 8-bit scale: scaled so that the largest value m becomes
+// 1, then brightened by the gamma.
+unsigned char Grey(double value, double m)
+{
+    if (!(m > 0.0) || !(value > 0.0)) return 0;
+    const double level = std::pow(std::min(value / m, 1.0), 1.0 / gamma_value);
+    return static_cast<unsigned char>(std::lround(255.0 * level));
+}
+
+// Writes `picture` as PNG to the product file's stream; false when libpng fails.
+bool Write_png(std::FILE* stream, Picture& picture)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows(static_cast<size_t>(picture.height));
+    for (int32_t y = 0; y < picture.height; ++y) rows[size_t(y)] = &picture.rgb[3 * size_t(y) * size_t(picture.width)];
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, stream);
+    png_set_IHDR(png, info, uint32_t(picture.width), uint32_t(picture.height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_rows(png, info, rows.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+Failure Write_quicklook(const std::string& name, int32_t x, int32_t y)
+{
+    // The crop: the beam band and the side bands with room on either side, twice as
+    // high as wide, inside the picture.
+    const int64_t reach = Side_band_reach();
+    const int32_t crop_w = static_cast<int32_t>(std::min<int64_t>(2 * (reach + 36), hsize));
+    const int32_t crop_h = std::min(2 * crop_w, vsize);
+    const int32_t crop_x = std::clamp(x - crop_w / 2, 0, hsize - crop_w);
+    const int32_t crop_y = std::clamp(y - crop_h / 2, 0, vsize - crop_h);
+
+    const int32_t small_w = std::min(reduced_width, hsize);
+    const int32_t small_h = std::max<int32_t>(1, static_cast<int32_t>(int64_t(vsize) * small_w / hsize));
+    std::vector<double> sums(size_t(small_w) * size_t(small_h), 0.0);
+    std::vector<int32_t> counts(sums.size(), 0);
+    std::vector<int32_t> column_to(static_cast<size_t>(hsize));
+    for (int32_t c = 0; c < hsize; ++c) column_to[size_t(c)] = static_cast<int32_t>(int64_t(c) * small_w / hsize);
+    std::vector<float> crop(size_t(crop_w) * size_t(crop_h));
+
+    Corrected_rows corrected;
+    const double m = Largest_value(corrected);
+    std::vector<float> row(static_cast<size_t>(hsize));
+    for (int32_t r = 0; r < vsize && m != 0.0; ++r) {
+        corrected.Compute(r, row.data());
+        const size_t to = size_t(int64_t(r) * small_h / vsize) * size_t(small_w);
+        for (int32_t c = 0; c < hsize; ++c) {
+            sums[to + size_t(column_to[size_t(c)])] += row[size_t(c)];
+            ++counts[to + size_t(column_to[size_t(c)])];
+        }
+        if (r >= crop_y && r < crop_y + crop_h) {
+            std::copy(row.begin() + crop_x, row.begin() + crop_x + crop_w, crop.begin() + size_t(r - crop_y) * size_t(crop_w));
+        }
+    }
+
+    Picture picture;
+    picture.width = small_w + gap + 2 * crop_w;
+    picture.height = std::max(small_h, 2 * crop_h);
+    picture.rgb.assign(3 * size_t(picture.width) * size_t(picture.height), 255);
+    const int32_t small_top = (picture.height - small_h) / 2, crop_top = (picture.height - 2 * crop_h) / 2;
+    for (int32_t r = 0; r < small_h; ++r) {
+        for (int32_t c = 0; c < small_w; ++c) {
+            const size_t i = size_t(r) * size_t(small_w) + size_t(c);
+            const unsigned char g = Grey(counts[i] > 0 ? sums[i] / counts[i] : 0.0, m);
+            picture.Set(c, small_top + r, g, g, g);
+        }
+    }
+    // Where the crop lies, on the reduced picture.
+    const int32_t fx = static_cast<int32_t>(int64_t(crop_x) * small_w / hsize);
+    const int32_t fy = static_cast<int32_t>(int64_t(crop_y) * small_h / vsize);
+    const int32_t fw = static_cast<int32_t>((int64_t(crop_w) * small_w + hsize - 1) / hsize);
+    const int32_t fh = static_cast<int32_t>((int64_t(crop_h) * small_h + vsize - 1) / vsize);
+    for (int32_t c = fx; c <= fx + fw; ++c) {
+        picture.Set(c, small_top + fy, 255, 0, 0);
+        picture.Set(c, small_top + fy + fh, 255, 0, 0);
+    }
+    for (int32_t r = fy; r <= fy + fh; ++r) {
+        picture.Set(fx, small_top + r, 255, 0, 0);
+        picture.Set(fx + fw, small_top + r, 255, 0, 0);
+    }
+    const int32_t left = small_w + gap;
+    for (int32_t r = 0; r < 2 * crop_h; ++r) {
+        for (int32_t c = 0; c < 2 * crop_w; ++c) {
+            const unsigned char g = Grey(crop[size_t(r / 2) * size_t(crop_w) + size_t(c / 2)], m);
+            picture.Set(left + c, crop_top + r, g, g, g);
+        }
+    }
+
+    ProductFile product;
+    if (Failure failure = Open_product(name, product)) return failure;
+    if (!Write_png(product.stream, picture)) {
+        Abandon_product(product);
+        return Failure{exit_product_not_written, "Can't write '" + name + "'"};
+    }
+    return Finish_product(product);
+}
