@@ -1,6 +1,7 @@
 // The night's combining on small worked data: the master dark's per-pixel median,
 // the night profile, the frame record's JSON round trip, the file facts, and a
 // product folder other than the working folder.
+#include <algorithm>
 #include <cmath>
 #include <fcntl.h>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include "base/console.h"
 #include "night/night_frame.h"
@@ -28,6 +30,8 @@
 #include "night/night_profile.h"
 #include "night/night_record.h"
 #include "night/night_times.h"
+#include "night/quicklook.h"
+#include "products/corrected_pgm.h"
 #include "base/product_file.h"
 #include "support/scene_files.h"
 
@@ -47,6 +51,21 @@ std::vector<uint16_t> Pgm_samples(const std::string& path, int32_t width, int32_
                                                 static_cast<unsigned char>(bytes[i + 1])));
     }
     return samples;
+}
+
+// The run state of a small frame of 64 x 40 samples, all 0, no dark, dark levels 0,
+// a lens without fall-off and a band half width of 2.
+void Use_small_frame()
+{
+    Reset_run_parameters();
+    rmax = 1 << 30;   // sensitivity 1 everywhere
+    hsize = 64;
+    vsize = 40;
+    resolution = 65535;
+    value.assign(size_t(hsize) * vsize, 0);
+    value_bckg.clear();
+    zero_level_R = zero_level_G = zero_level_B = 0.0f;
+    pathwidth = 2;
 }
 
 TEST(MasterDark, MedianOfSamplesTakesTheUpperMiddleOfAnEvenCount)
@@ -349,14 +368,7 @@ TEST(NightFrame, NameIsTheFileNameLessItsLastExtension)
 TEST(NightFrame, TableGoesToTheProductFolderAndTheConsoleToTheChosenStream)
 {
     const std::string folder = scene::Make_folder();
-    Reset_run_parameters();
-    rmax = 1 << 30;   // sensitivity 1 everywhere
-    hsize = 64;
-    vsize = 40;
-    value.assign(size_t(hsize) * vsize, 0);
-    value_bckg.clear();
-    zero_level_R = zero_level_G = zero_level_B = 0.0f;
-    pathwidth = 2;
+    Use_small_frame();
     for (int32_t y = 0; y < vsize; ++y) value.set(size_t(y) * hsize + 31, uint16_t(100 + y));
     laserpath = {{30, 10}, {30, 20}};
     std::ostringstream console;
@@ -430,5 +442,58 @@ TEST(NightTimes, FrameTimesFromTheTimesFileElseTheFileAndTheClockOffset)
     EXPECT_EQ(bad.code, 64);
     EXPECT_NE(bad.reason.find("bad.txt:2:"), std::string::npos) << bad.reason;
     EXPECT_EQ(Read_times_file(folder + "/none.txt", times).code, 64);
+    scene::Remove_folder(folder);
+}
+
+// The quicklook of a small frame: the reduced part is the corrected picture (here
+// not reduced) brightened, the red frame marks the crop, and the crop beside it
+// repeats each corrected pixel 2 x 2.
+TEST(Quicklook, PicturePartsFromTheCorrectedPicture)
+{
+    const std::string folder = scene::Make_folder();
+    Use_small_frame();
+    for (int32_t y = 0; y < vsize; ++y) {
+        for (int32_t x = 0; x < hsize; ++x) value.set(size_t(y) * hsize + x, uint16_t(50 * x + 37 * y + 7 * (x % 3)));
+    }
+    laserpath = {{30, 10}, {30, 20}};
+    product_folder = folder;
+    ASSERT_EQ(Write_corrected_PGM().reason, "");
+    product_folder.clear();
+    ASSERT_EQ(Write_quicklook(folder + "/quicklook.png", 30, 15).reason, "");
+    const std::vector<uint16_t> corrected = Pgm_samples(folder + "/linearlyscaledG.PGM", hsize, vsize);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, (folder + "/quicklook.png").c_str()), 0);
+    image.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0);
+    // 64 columns, 16 white, the crop (the whole frame: 2 (2 w + 36) is wider) twice.
+    ASSERT_EQ(image.width, 64u + 16u + 128u);
+    ASSERT_EQ(image.height, 80u);
+    const auto pixel = [&](uint32_t x, uint32_t y) { return &rgb[3 * (size_t(y) * image.width + x)]; };
+    const auto grey = [&](int32_t x, int32_t y) {
+        return 255.0 * std::pow(corrected[size_t(y) * hsize + x] / 65535.0, 1.0 / 2.2);
+    };
+    int red = 0;
+    double worst = 0.0;
+    for (int32_t y = 0; y < vsize; ++y) {
+        for (int32_t x = 0; x < hsize; ++x) {
+            const unsigned char* p = pixel(uint32_t(x), uint32_t(y + 20));   // centred: 20 rows above
+            if (p[0] == 255 && p[1] == 0 && p[2] == 0) {
+                ++red;
+                continue;
+            }
+            worst = std::max(worst, std::fabs(p[1] - grey(x, y)));
+            for (uint32_t i = 0; i < 4; ++i) {
+                const unsigned char* q = pixel(80 + 2 * uint32_t(x) + i % 2, 2 * uint32_t(y) + i / 2);
+                worst = std::max(worst, std::fabs(q[1] - grey(x, y)));
+            }
+        }
+    }
+    EXPECT_LT(worst, 1.01);
+    EXPECT_EQ(red, 2 * 64 + 2 * 38) << "the crop's frame around the whole reduced picture";
+    EXPECT_EQ(pixel(70, 30)[0] & pixel(70, 30)[1] & pixel(70, 30)[2], 255) << "the gap is white";
+    png_image_free(&image);
     scene::Remove_folder(folder);
 }

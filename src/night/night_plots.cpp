@@ -59,8 +59,9 @@ double Quantile(std::vector<double> values, double q)
 }
 
 // Each frame's slot on the time axis: from half way to the frame before to half way
-// to the frame after (the end frames as wide on their open side; a lone frame a
-// minute). Frames without a time get none.
+// to the frame after, but no more than half the night's median interval on either
+// side, so that a pause in the night shows as a gap (a lone frame: a minute). Frames
+// without a time get none.
 std::vector<std::pair<double, double>> Time_slots(const std::vector<FrameRecord>& frames)
 {
     std::vector<std::pair<double, double>> slots(frames.size(), {0.0, 0.0});
@@ -70,13 +71,20 @@ std::vector<std::pair<double, double>> Time_slots(const std::vector<FrameRecord>
     }
     std::stable_sort(dated.begin(), dated.end(),
                      [&](size_t a, size_t b) { return frames[a].dated.time < frames[b].dated.time; });
+    std::vector<double> intervals;
+    for (size_t j = 1; j < dated.size(); ++j) {
+        const double interval = frames[dated[j]].dated.time - frames[dated[j - 1]].dated.time;
+        if (interval > 0.0) intervals.push_back(interval);
+    }
+    const double reach = intervals.empty() ? 30.0 : Quantile(intervals, 0.5) / 2.0;
     for (size_t j = 0; j < dated.size(); ++j) {
         const double t = frames[dated[j]].dated.time;
-        const double before = j > 0 ? (t - frames[dated[j - 1]].dated.time) / 2.0 : -1.0;
-        const double after = j + 1 < dated.size() ? (frames[dated[j + 1]].dated.time - t) / 2.0 : -1.0;
-        double low = before >= 0.0 ? before : after, high = after >= 0.0 ? after : before;
-        if (low < 0.0) low = high = 30.0;
-        slots[dated[j]] = {t - low, t + high};
+        // Frames of the same time share their slot.
+        double before = j > 0 ? (t - frames[dated[j - 1]].dated.time) / 2.0 : reach;
+        double after = j + 1 < dated.size() ? (frames[dated[j + 1]].dated.time - t) / 2.0 : reach;
+        if (!(before > 0.0)) before = reach;
+        if (!(after > 0.0)) after = reach;
+        slots[dated[j]] = {t - std::min(before, reach), t + std::min(after, reach)};
     }
     return slots;
 }

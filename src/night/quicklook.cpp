@@ -114,8 +114,8 @@ Failure Write_quicklook(const std::string& name, int32_t x, int32_t y)
     // Where the crop lies, on the reduced picture.
     const int32_t fx = static_cast<int32_t>(int64_t(crop_x) * small_w / hsize);
     const int32_t fy = static_cast<int32_t>(int64_t(crop_y) * small_h / vsize);
-    const int32_t fw = static_cast<int32_t>((int64_t(crop_w) * small_w + hsize - 1) / hsize);
-    const int32_t fh = static_cast<int32_t>((int64_t(crop_h) * small_h + vsize - 1) / vsize);
+    const int32_t fw = std::min(static_cast<int32_t>((int64_t(crop_w) * small_w + hsize - 1) / hsize), small_w - 1 - fx);
+    const int32_t fh = std::min(static_cast<int32_t>((int64_t(crop_h) * small_h + vsize - 1) / vsize), small_h - 1 - fy);
     for (int32_t c = fx; c <= fx + fw; ++c) {
         picture.Set(c, small_top + fy, 255, 0, 0);
         picture.Set(c, small_top + fy + fh, 255, 0, 0);
