@@ -100,6 +100,14 @@ def cli(night):
 
         # Frames that can't be read: each named, the night goes on, exit 2 as none measured.
         write(os.path.join(folder, "text.pgm"), "P2\n2 2\n65535\n1 2 3 4\n")
+        # A named pipe as a frame is refused, not waited on.
+        os.mkfifo(os.path.join(folder, "pipe.pgm"))
+        try:
+            r = subprocess.run([night, "--out", "n8", "pipe.pgm"], cwd=folder, stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, timeout=60)
+            check(r.returncode == 2 and "pipe: failed (code 2)" in r.stdout, "a named pipe as a frame: %r" % r.stdout)
+        except subprocess.TimeoutExpired:
+            check(False, "a named pipe as a frame: the night waits on it")
         # A frame without a time (missing) comes after those with one.
         r = run([night, "--out", "n2", "--jobs", "2", "missing.pgm", "text.pgm"], folder)
         check(r.returncode == 2, "no frame measured: exit 2, not %d" % r.returncode)

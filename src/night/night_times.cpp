@@ -93,18 +93,20 @@ Failure Read_times_file(const std::string& name, std::map<std::string, double>& 
 FrameTime Date_frame(const std::string& file, const std::map<std::string, double>& times, double clock_offset)
 {
     FrameTime dated;
-    dated.has_camera = Read_camera_facts(file, dated.camera);
+    struct stat status;
+    const bool regular = stat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    // Only a regular file is opened: a named pipe would wait for a writer.
+    dated.has_camera = regular && Read_camera_facts(file, dated.camera);
     const size_t slash = file.find_last_of('/');
     auto listed = times.find(file);
     if (listed == times.end() && slash != std::string::npos) listed = times.find(file.substr(slash + 1));
-    struct stat status;
     if (listed != times.end()) {
         dated.time = listed->second;
         dated.source = time_from_times_file;
     } else if (dated.has_camera && dated.camera.has_time) {
         dated.time = double(dated.camera.time);
         dated.source = time_from_camera;
-    } else if (stat(file.c_str(), &status) == 0) {
+    } else if (regular) {
         dated.time = double(status.st_mtim.tv_sec) + double(status.st_mtim.tv_nsec) * 1e-9;
         dated.source = time_from_file;
     } else {

@@ -38,5 +38,5 @@ Failure Read_times_file(const std::string& name, std::map<std::string, double>& 
 // The time of frame `file`: its entry in `times` (by the name as given or by its file
 // name alone), else the capture time that its raw metadata holds, else its file's
 // modification time; `clock_offset` seconds are added to each. Unknown when none can
-// be had (a missing file).
+// be had (a missing file, or one that is not a regular file).
 FrameTime Date_frame(const std::string& file, const std::map<std::string, double>& times, double clock_offset);
