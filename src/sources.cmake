@@ -22,9 +22,11 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/model/bayer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/levels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model/lens.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/model/air.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/beam_signal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/beam_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/uncertainty.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/measure/scattering.cpp
   ${CMAKE_CURRENT_LIST_DIR}/products/corrected_pgm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/products/data_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/products/table_columns.cpp
@@ -44,6 +46,7 @@ set(tavrolin_night_sources
   ${CMAKE_CURRENT_LIST_DIR}/night/night_run.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_times.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/quicklook.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/night/night_scattering.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/row_profile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/worker_pool.cpp
 )

@@ -297,7 +297,8 @@ def night(night_exe, tavrolin, scene_tool):
         profile = open(os.path.join(out, "night_profile.tsv")).read().splitlines()
         check(profile[0] == "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
                             "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
-                            "median(arb.u.)", "profile header")
+                            "median(arb.u.)\tdz(deg)\tbeta.rel(arb.u.)\tsigma.beta.rel(arb.u.)\t"
+                            "beta.mol.rel(arb.u.)\tratio\tsigma.ratio\tbeta.fit(arb.u.)", "profile header")
         # The frames' own sigmas of the signal, from their profile.tsv.
         sigmas = [table(os.path.join(out, frame, "profile.tsv"))
                   for frame in ("scene_laser", "scene_laser_2", "scene_laser_3")]
@@ -348,7 +349,7 @@ def night(night_exe, tavrolin, scene_tool):
             check("Highest level found: %s\n" % format_g(f["levels"]["highest"]) in console and
                   "Average zero level R/G/B: %s / " % format_g(f["levels"]["zero_level_R"]) in console,
                   f["name"] + ": levels")
-        for png in ("night_map.png", "night_profile.png"):
+        for png in ("night_map.png", "night_profile.png", "night_scattering.png"):
             check(open(os.path.join(out, png), "rb").read(8) == b"\x89PNG\r\n\x1a\n", png + " is a PNG")
         # The quicklook: 800 columns of the reduced frame, 16 white, the crop of
         # 2 (w 2 s + 36) columns drawn twice as wide; as high as the reduced frame.

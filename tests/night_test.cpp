@@ -241,8 +241,10 @@ TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
     EXPECT_EQ(scene::Read_file(name),
               "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
               "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
-              "median(arb.u.)\n"
-              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\n");   // frames without sigmas
+              "median(arb.u.)\tdz(deg)\tbeta.rel(arb.u.)\tsigma.beta.rel(arb.u.)\tbeta.mol.rel(arb.u.)\tratio\t"
+              "sigma.ratio\tbeta.fit(arb.u.)\n"
+              // frames without sigmas, and no scattering function given
+              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\tnan\tnan\tnan\tnan\tnan\tnan\tnan\n");
     EXPECT_EQ(Write_night_profile(folder, {}).code, exit_product_not_written);   // a folder of that name
     scene::Remove_folder(folder);
 }
@@ -305,6 +307,14 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     record.gain = std::nan("");
     record.beam_found = false;
     record.sigma_signal = {0.25, 0.5};
+    record.has_scattering = true;
+    record.fit.fitted = true;
+    record.fit.g = 0.61;
+    record.fit.sigma_g = std::nextafter(0.01, 1.0);
+    record.fit.q = 2.5;
+    record.fit.rows = 1800;
+    record.fit.height_high = 316.25;
+    record.fit.chi2_dof = std::nan("");
     const nlohmann::json with_rows = Frame_to_json(record, true);
     EXPECT_TRUE(with_rows.at("gain").is_null());
     EXPECT_EQ(with_rows.at("beam_found"), false);
@@ -313,6 +323,14 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     EXPECT_TRUE(std::isnan(again.gain));
     EXPECT_FALSE(again.beam_found);
     EXPECT_EQ(again.sigma_signal, record.sigma_signal);
+    ASSERT_TRUE(again.has_scattering);
+    EXPECT_TRUE(again.fit.fitted);
+    EXPECT_EQ(again.fit.g, 0.61);
+    EXPECT_EQ(again.fit.sigma_g, record.fit.sigma_g);
+    EXPECT_EQ(again.fit.q, 2.5);
+    EXPECT_EQ(again.fit.rows, 1800);
+    EXPECT_EQ(again.fit.height_high, 316.25);
+    EXPECT_TRUE(std::isnan(again.fit.chi2_dof));   // null in the record
     record.gain = 2.75;
     record.gain_estimated = false;
     const nlohmann::json without_rows = Frame_to_json(record, false);

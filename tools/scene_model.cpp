@@ -320,6 +320,7 @@ double Sky_light(const SceneSettings& scene, int32_t x, int32_t y)
 
 double Beam_light(const SceneSettings& scene, int32_t x, int32_t y)
 {
+    if (scene.physical) return Physical_beam_light(scene, x, y);
     if (y < scene.top_y || y > scene.laser_y) return 0.0;
     const double offset = x - Getpathx(y);
     const double s = scene.beam_sigma;
@@ -342,6 +343,11 @@ uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, i
     const double level = scene.black_level[Channel(x, y)] + light +
                          std::sqrt(read * read + scene.gain * light) * Next_normal(prng);
     return static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, 65535.0));
+}
+
+int32_t Ninety_degree_row(const SceneSettings& scene)
+{
+    return Row_of_90_degrees(scene);
 }
 
 std::vector<TruthRow> Truth_table(const SceneSettings& scene)

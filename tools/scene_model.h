@@ -16,8 +16,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "physical_beam.h"
 
 namespace scene_model {
 
@@ -61,6 +64,8 @@ struct SceneSettings {
     // (k - 1) x frame_interval later, dark picture k that long before the first.
     int64_t start_time = 1773522000;
     int64_t frame_interval = 180;
+    // With a physical beam the beam's light follows it instead (physical_beam.h).
+    std::shared_ptr<PhysicalBeam> physical;
 };
 
 constexpr int32_t frame_width = 6384;
@@ -92,6 +97,10 @@ void Use_scene_geometry(const SceneSettings& scene);
 
 // Scattering phase function at a scattering angle in degrees, per steradian.
 double Phase_function(const SceneSettings& scene, double alpha_deg);
+
+// The first processed row whose scattering angle, from its own radius, is below 90
+// degrees: the row the tool normalises at (-1 if none).
+int32_t Ninety_degree_row(const SceneSettings& scene);
 
 // Scattering angle of row y as the data table derives it from the path.
 double Scattering_angle(const SceneSettings& scene, int32_t y);

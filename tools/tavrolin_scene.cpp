@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "scene_model.h"
@@ -64,6 +65,10 @@ constexpr int32_t int_max = std::numeric_limits<int32_t>::max();
 int32_t frames = 1;
 int32_t darks = 1;
 bool dng = false;
+
+// The physical beam (physical_beam.h), when asked for.
+bool physical = false;
+scene_model::PhysicalBeam physical_beam;
 
 // The options: each a name, the name of its argument (none for a flag), a line of help
 // and what it sets. A setter returns false when the argument is not valid.
@@ -127,6 +132,28 @@ const Option options[] = {
      [](SceneSettings& s, const char* a) { return Whole(a, 1, 1000, s.sidescale); }},
     {"--median", "ROWS", "half window of the running median, 0 for none (default 10)",
      [](SceneSettings& s, const char* a) { return Whole(a, 0, 100000, s.median); }},
+    {"--physical", nullptr, "draw the physical beam: molecular and Henyey-Greenstein aerosol scattering times the two-way transmission times each row's angular footprint; writes scene_beta_truth.txt",
+     [](SceneSettings&, const char*) { return physical = true; }},
+    {"--aerosol-g", "G", "asymmetry of the physical beam's aerosol, -1 < G < 1 (default 0.5)",
+     [](SceneSettings&, const char* a) {
+         float g;
+         return Decimal(a, -1.0, 1.0, g) && (physical_beam.g = g, true);
+     }},
+    {"--aerosol-q", "Q", "aerosol-to-molecular ratio of the physical beam's scattering at 90 degrees, 0 for pure air (default 1)",
+     [](SceneSettings&, const char* a) { return Positive(a, true, physical_beam.q); }},
+    {"--polarisation", "PSI", "angle in degrees between the laser's field and the vertical plane through camera and laser, or 'unpolarised' (default)",
+     [](SceneSettings&, const char* a) {
+         if (std::string(a) == "unpolarised") return true;
+         float psi;
+         return Decimal(a, -360.1, 360.1, psi) && (physical_beam.air.polarisation = psi, true);
+     }},
+    {"--wavelength", "NM", "the laser's wavelength in nm (default 532)",
+     [](SceneSettings&, const char* a) {
+         float nm;
+         return Decimal(a, 229.0, 4001.0, nm) && (physical_beam.air.wavelength = nm, true);
+     }},
+    {"--beam-scale", "DN", "the physical beam's molecular light across a row at 90 degrees (default 3000)",
+     [](SceneSettings&, const char* a) { return Positive(a, false, physical_beam.scale); }},
 };
 
 void Print_usage(std::ostream& out)
@@ -214,8 +241,13 @@ int main(int argc, char** argv)
     if (error) return Report("can't create " + folder + ": " + error.message()), 1;
 
     scene_model::Use_scene_geometry(scene);
+    if (physical) {
+        scene.physical = std::make_shared<scene_model::PhysicalBeam>(physical_beam);
+        scene_model::Prepare_physical_beam(scene, *scene.physical);
+    }
     bool ok = Report(scene_model::Write_configuration(scene, folder)) &&
               Report(scene_model::Write_path(scene, folder)) &&
+              (!physical || Report(scene_model::Write_beta_truth(scene_model::Beta_truth(scene), folder))) &&
               Report(scene_model::Write_truth(scene_model::Truth_table(scene), folder)) &&
               Report(scene_model::Write_picture(scene, folder, true, 1, dng));
     if (ok && scene.dark_frame) ok = Report(scene_model::Write_picture(scene, folder, false, 1, dng));

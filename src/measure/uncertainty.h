@@ -132,6 +132,12 @@ std::vector<LevelSpread> Photon_transfer_points();
 void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain = not_given,
                            double saturation = not_given);
 
+// True when the row carries a flag (sat, weak or edge).
+inline bool Flagged(const RowUncertainty& row)
+{
+    return row.sat || row.weak || row.edge;
+}
+
 // The flags of a row as the table writes them: "sat,weak,edge" or some of them, "-"
 // for none.
 const char* Flags_text(const RowUncertainty& row);

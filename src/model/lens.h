@@ -25,6 +25,9 @@
 extern bool was_no_warning;   // true until the first "chip border reached..." warning
 
 constexpr double lens_reference_radius = 1990.0;   // pixels
+// The projection's two coefficients, degrees per pixel and per pixel squared.
+constexpr double lens_theta_linear = 0.037419;
+constexpr double lens_theta_square = 3.8364e-06;
 
 // The factor that takes a picture's distances onto the reference image circle of
 // 1990 pixels: the quotient 1990 / rmax, formed in double before any distance is
@@ -40,7 +43,15 @@ inline double Lens_scale()
 inline float Zenith_angle(float r, double scale)
 {
     const float rn = static_cast<float>(r * scale);
-    return static_cast<float>(0.037419 * rn + (3.8364e-06 * rn) * rn);
+    return static_cast<float>(lens_theta_linear * rn + (lens_theta_square * rn) * rn);
+}
+
+// The same polynomial without rounding: the zenith angle of a radius anywhere between
+// pixels, for the angle that a stretch of the beam's image subtends.
+inline double Smooth_zenith_angle(double r)
+{
+    const double rn = r * Lens_scale();
+    return lens_theta_linear * rn + (lens_theta_square * rn) * rn;
 }
 
 // Sensitivity in a form that loops over pixels vectorise: the cubic is evaluated in

@@ -39,6 +39,26 @@ void Keep_measurement(const FrameMeasurement& measured, FrameRecord& record)
     }
 }
 
+// The frame's scattering function from its net signals and their sigmas, and the
+// aerosol fit over its unflagged rows.
+std::vector<RowScattering> Scattering_function(const FrameMeasurement& measured, const AirSettings& air,
+                                               FrameRecord& record)
+{
+    std::vector<double> net, sigma;
+    for (const RowUncertainty& row : measured.uncertainty.rows) {
+        net.push_back(row.net);
+        sigma.push_back(row.sigma_net);
+    }
+    const std::vector<RowFootprint> footprints = Row_footprints();
+    const WindowScaled beta = Relative_scattering(net, sigma, footprints, measured.green.row90);
+    const MolecularReference reference = Molecular_reference(air, footprints);
+    std::vector<bool> use;
+    for (const RowUncertainty& row : measured.uncertainty.rows) use.push_back(!Flagged(row));
+    record.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma, use);
+    record.has_scattering = true;
+    return Scattering_columns(beta, reference, footprints, measured.green.row90);
+}
+
 }  // namespace
 
 std::string Frame_name(const std::string& file)
@@ -83,8 +103,9 @@ FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& prea
     Keep_measurement(measured, record);
     Failure failure = measured.failure;
     if (measured.has_uncertainty) {
+        const std::vector<RowScattering> scattering = Scattering_function(measured, frame.air, record);
         if (Failure written = Write_row_profile(Product_path(row_profile_name), measured.green.rows,
-                                                measured.uncertainty.rows)) {
+                                                measured.uncertainty.rows, scattering)) {
             failure = written;
         }
     }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "model/air.h"
 #include "night/night_record.h"
 
 struct NightFrame {
@@ -20,6 +21,7 @@ struct NightFrame {
     double gain = std::numeric_limits<double>::quiet_NaN();        // imposed, DN per electron
     double saturation = std::numeric_limits<double>::quiet_NaN();  // imposed clip level
     FrameTime dated;       // when it was taken (set by the night's driver)
+    AirSettings air;       // the molecular reference and the aerosol fit
 };
 
 // The frame's name: its file name without folders and without the last extension.

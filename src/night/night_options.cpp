@@ -1,6 +1,7 @@
 #include "night/night_options.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -13,7 +14,8 @@ std::string Usage_lines()
     return "Usage: tavrolin-night [--config FILE] [--path FILE] [--dark DARK]... [--out DIR] "
            "[--jobs N] [--pictures | --no-pictures] [--gain G] [--saturation L]\n"
            "       [--times FILE] [--clock-offset SECONDS] [--overwrite] [--station NAME] [--latitude DEG]\n"
-           "       [--longitude DEG] [--altitude M] [--wavelength NM] [--polarisation TEXT] FRAME...\n"
+           "       [--longitude DEG] [--altitude M] [--wavelength NM] [--polarisation unpolarised|ANGLE]\n"
+           "       [--surface-pressure HPA] [--surface-temperature K] [--aerosol-scale-height H] FRAME...\n"
            "Run with --help for more information.";
 }
 
@@ -64,11 +66,27 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
         ->check(CLI::Range(-90.0, 90.0));
     app.add_option("--longitude", options.longitude, "station longitude in degrees east, for night.nc")
         ->check(CLI::Range(-180.0, 360.0));
-    app.add_option("--altitude", options.altitude, "station altitude in m above sea level, for night.nc")
+    app.add_option("--altitude,--station-altitude", options.altitude,
+                   "station altitude in m above sea level, for night.nc and the molecular reference's "
+                   "standard atmosphere (default 0 there)")
         ->check(CLI::Range(-500.0, 10000.0));
-    app.add_option("--wavelength", options.wavelength, "laser wavelength in nm, for night.nc")
-        ->check(CLI::Range(100.0, 20000.0));
-    app.add_option("--polarisation", options.polarisation, "the laser's polarisation, for night.nc");
+    app.add_option("--wavelength", options.wavelength,
+                   "laser wavelength in nm, for night.nc and the molecular reference (default 532 there)")
+        ->check(CLI::Range(230.0, 4000.0));
+    app.add_option("--polarisation", options.polarisation,
+                   "the laser's polarisation, for night.nc and the molecular reference: unpolarised "
+                   "(the default), or the angle in degrees between its electric field and the vertical "
+                   "plane through camera and laser (0: in that plane, 90: across it)");
+    app.add_option("--surface-pressure", options.air.surface_pressure,
+                   "air pressure at the station in hPa (default: the US Standard Atmosphere 1976's)")
+        ->check(CLI::Range(100.0, 1100.0));
+    app.add_option("--surface-temperature", options.air.surface_temperature,
+                   "air temperature at the station in K (default: the US Standard Atmosphere 1976's)")
+        ->check(CLI::Range(180.0, 340.0));
+    app.add_option("--aerosol-scale-height", options.air.aerosol_scale_height,
+                   "scale height of the aerosol in m for the phase-function fit (default: uniform "
+                   "over the heights the beam spans)")
+        ->check(CLI::PositiveNumber);
     app.add_option("FRAME", options.frames, "laser pictures (16-bit PGM), in the night's order")
         ->required();
     try {
@@ -90,6 +108,19 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
         if (slash != std::string::npos) options.path = options.config.substr(0, slash + 1) + path_file_name;
     }
     if (!std::isfinite(options.clock_offset)) return Failure{exit_usage, "--clock-offset: not a finite number"};
+    // The molecular reference's laser and station.
+    if (std::isfinite(options.wavelength)) options.air.wavelength = options.wavelength;
+    if (std::isfinite(options.altitude)) options.air.station_altitude = options.altitude;
+    const std::string& polarisation = options.polarisation;
+    if (!polarisation.empty() && polarisation != "unpolarised" && polarisation != "unpolarized") {
+        char* end = nullptr;
+        const double psi = std::strtod(polarisation.c_str(), &end);
+        if (*end != '\0' || !std::isfinite(psi) || std::fabs(psi) > 360.0) {
+            return Failure{exit_usage, "--polarisation: '" + polarisation +
+                                           "' is neither 'unpolarised' nor an angle in degrees (-360 to 360)"};
+        }
+        options.air.polarisation = psi;
+    }
     if (options.jobs == 0) {
         const long cores = sysconf(_SC_NPROCESSORS_ONLN);
         options.jobs = cores > 0 ? static_cast<unsigned>(cores) : 1u;

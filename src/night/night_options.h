@@ -7,6 +7,7 @@
 
 #include "base/failure.h"
 #include "base/run_codes.h"
+#include "model/air.h"
 
 struct NightOptions {
     std::string config = config_file_name;
@@ -29,6 +30,9 @@ struct NightOptions {
     std::string times;           // --times: a file of the frames' times
     double clock_offset = 0.0;   // s added to every frame's time
     bool overwrite = false;      // an earlier night in --out may be replaced
+    // The molecular reference and the aerosol fit; its wavelength, polarisation and
+    // station altitude are the ones above when given.
+    AirSettings air;
     std::vector<std::string> frames;
     bool answered = false;   // --help or --version was answered: nothing more to do
 };

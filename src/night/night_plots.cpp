@@ -292,3 +292,60 @@ Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecor
     }
     return failure;
 }
+
+Failure Draw_scattering_plot(const std::string& folder, const std::string& profile_file, const std::string& fit_text,
+                             bool has_beta, bool has_fit)
+{
+    const std::string script = folder + "/.night_scattering.gp";
+    const std::string png = folder + "/" + night_scattering_plot_name;
+    const std::string file = Quoted(profile_file) + " skip 1 using " + Column("s.angle(deg)") + ":";
+    const std::string beta = "$" + Column("beta.rel(arb.u.)"), sigma = "$" + Column("sigma.beta.rel(arb.u.)");
+    const std::string molecular = "$" + Column("beta.mol.rel(arb.u.)"), fitted = "$" + Column("beta.fit(arb.u.)");
+    // A panel without data says so (gnuplot refuses an empty plot).
+    const std::string none = "set label 1 '%s' at graph 0.5, 0.5 center\nplot [0:180] [0:1] -1 notitle\nunset label 1\n";
+    auto empty = [&](const std::string& what) {
+        char text[200];
+        std::snprintf(text, sizeof text, none.c_str(), what.c_str());
+        return std::string(text);
+    };
+    std::ostringstream gp;
+    gp << "set terminal pngcairo noenhanced size 1100,1000 font 'sans,10'\n"
+       << "set output " << Quoted(png + ".tmp") << "\n"
+       << "set datafile separator '\\t'\nset grid\nset key top left\n"
+       << "set multiplot layout 3,1 title " << Quoted("Scattering function of the night: " + fit_text) << "\n"
+       << "set xlabel 'scattering angle (deg)'\n"
+       << "set ylabel 'relative scattering function (arb.u.)'\n";
+    if (has_beta) {
+        gp << "set logscale y\nplot " << file << "(" << beta << ") with lines lw 1.5 lc rgb '#1f4e99' "
+           << "title 'beta.rel', " << file << "(" << molecular << ") with lines dt 2 lw 1.5 lc rgb '#c0392b' "
+           << "title 'beta.mol.rel (molecular reference)'\nunset logscale y\n";
+    } else {
+        gp << empty("no scattering function");
+    }
+    gp << "set ylabel 'beta.rel / beta.mol.rel'\n";
+    if (has_beta) {
+        gp << "plot " << file << "(" << beta << "/" << molecular << ") with points pt 7 ps 0.3 lc rgb '#1f4e99' "
+           << "title 'ratio'";
+        if (has_fit) gp << ", " << file << "(" << fitted << "/" << molecular << ") with lines lw 1 lc rgb '#c0392b' title 'fitted'";
+        gp << "\n";
+    } else {
+        gp << empty("no scattering function");
+    }
+    gp << "set ylabel '(beta.rel - fit) / sigma'\n";
+    if (has_fit) {
+        gp << "plot " << file << "((" << beta << "-" << fitted << ")/" << sigma
+           << ") with points pt 7 ps 0.3 lc rgb '#1f4e99' title 'residuals of the fit', 0 lc rgb 'black' notitle\n";
+    } else {
+        gp << empty("no aerosol fit");
+    }
+    gp << "unset multiplot\nunset output\n";
+    if (Write_product_file(script, gp.str())) return Failure{exit_product_not_written, "can't write " + script};
+    const bool drawn = Run_gnuplot(script);
+    std::remove(script.c_str());
+    const std::string drawing = png + ".tmp";
+    if (!drawn || std::rename(drawing.c_str(), png.c_str()) != 0) {
+        std::remove(drawing.c_str());
+        return Failure{exit_product_not_written, "gnuplot could not draw " + png};
+    }
+    return {};
+}

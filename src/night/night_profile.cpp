@@ -10,7 +10,9 @@
 #include "products/table_columns.h"
 
 const std::vector<std::string> night_profile_columns = {
-    "frames", "mean(arb.u.)", "sem(arb.u.)", "sem.predicted(arb.u.)", "chi2/dof", "median(arb.u.)"};
+    "frames", "mean(arb.u.)", "sem(arb.u.)", "sem.predicted(arb.u.)", "chi2/dof", "median(arb.u.)",
+    "dz(deg)", "beta.rel(arb.u.)", "sigma.beta.rel(arb.u.)", "beta.mol.rel(arb.u.)", "ratio", "sigma.ratio",
+    "beta.fit(arb.u.)"};
 
 int Night_profile_column(const std::string& name)
 {
@@ -78,16 +80,23 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames)
     return profile;
 }
 
-Failure Write_night_profile(const std::string& name, const std::vector<ProfileRow>& profile)
+Failure Write_night_profile(const std::string& name, const std::vector<ProfileRow>& profile,
+                            const std::vector<RowScattering>& scattering, const std::vector<double>& fit_model)
 {
     ProductFile product;
     if (Failure failure = Open_product(name, product)) return failure;
     const std::string header = Header_line(geometry_columns, night_profile_columns);
     Write_product(product, header.data(), header.size());
-    for (const ProfileRow& row : profile) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const RowScattering none{nan, nan, nan, nan, nan, nan};
+    for (size_t k = 0; k < profile.size(); ++k) {
+        const ProfileRow& row = profile[k];
         Print_geometry_cells(product.stream, row);
-        std::fprintf(product.stream, "\t%d\t%g\t%g\t%g\t%g\t%g\n", row.frames, row.mean, row.sem,
+        std::fprintf(product.stream, "\t%d\t%g\t%g\t%g\t%g\t%g", row.frames, row.mean, row.sem,
                      row.sem_predicted, row.chi2, double{row.median});
+        const RowScattering& b = k < scattering.size() ? scattering[k] : none;
+        std::fprintf(product.stream, "\t%g\t%g\t%g\t%g\t%g\t%g\t%g\n", b.dz, b.beta, b.sigma_beta, b.beta_mol,
+                     b.ratio, b.sigma_ratio, k < fit_model.size() ? fit_model[k] : nan);
     }
     return Finish_product(product);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "measure/scattering.h"
 #include "night/night_record.h"
 
 struct ProfileRow {
@@ -45,6 +46,9 @@ extern const std::vector<std::string> night_profile_columns;
 // The 1-based number of the profile's column `name`, as gnuplot counts them.
 int Night_profile_column(const std::string& name);
 
-// Writes the profile with its header line to `name`, replaced only once complete.
-// Fails with code 6 when it can't be written.
-Failure Write_night_profile(const std::string& name, const std::vector<ProfileRow>& profile);
+// Writes the profile with its header line to `name`, replaced only once complete,
+// each row followed by its scattering function and the fitted model `fit_model`
+// (NaN where there is none). Fails with code 6 when it can't be written.
+Failure Write_night_profile(const std::string& name, const std::vector<ProfileRow>& profile,
+                            const std::vector<RowScattering>& scattering = {},
+                            const std::vector<double>& fit_model = {});

@@ -85,6 +85,29 @@ json Facts_to_json(const std::string& name, const FileFacts& facts)
                 {"sha256", facts.sha256}};
 }
 
+json Fit_to_json(const AerosolFit& fit)
+{
+    json result = {{"fitted", fit.fitted}, {"rows", fit.rows}};
+    if (!fit.fitted) {
+        result["reason"] = fit.reason;
+        return result;
+    }
+    auto number = [](double value) { return std::isfinite(value) ? json(value) : json(nullptr); };
+    result["g"] = number(fit.g);
+    result["sigma_g"] = number(fit.sigma_g);
+    result["q"] = number(fit.q);
+    result["sigma_q"] = number(fit.sigma_q);
+    result["scale"] = number(fit.scale);
+    result["sigma_scale"] = number(fit.sigma_scale);
+    result["chi2_dof"] = number(fit.chi2_dof);
+    result["height_span_m"] = {number(fit.height_low), number(fit.height_high)};
+    result["aerosol"] = fit.scale_height > 0.0 ? "scale height " + std::to_string(fit.scale_height) + " m"
+                                               : std::string("uniform over the height span");
+    result["aerosol_scale_height_m"] = fit.scale_height > 0.0 ? json(fit.scale_height) : json(nullptr);
+    result["transmission"] = "molecular only, no aerosol extinction";
+    return result;
+}
+
 json Frame_to_json(const FrameRecord& record, bool with_rows)
 {
     json frame = {{"name", record.name},
@@ -128,6 +151,7 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         frame["gain_estimated"] = record.gain_estimated;
         frame["beam_found"] = record.beam_found;
     }
+    if (record.has_scattering) frame["aerosol_fit"] = Fit_to_json(record.fit);
     if (with_rows) {
         json rows = json::array();
         for (const TableRow& row : record.rows) {
@@ -249,6 +273,30 @@ FrameRecord Frame_from_json(const json& frame)
             u.weak = (flags & 2) != 0;
             u.edge = (flags & 4) != 0;
             record.row_uncertainty.push_back(u);
+        }
+    }
+    if (frame.contains("aerosol_fit")) {
+        const json& fit = frame.at("aerosol_fit");
+        record.has_scattering = true;
+        record.fit.fitted = fit.at("fitted").get<bool>();
+        record.fit.rows = fit.at("rows").get<int32_t>();
+        if (fit.contains("reason")) record.fit.reason = fit.at("reason").get<std::string>();
+        auto number = [&](const char* key) {
+            return fit.contains(key) && fit.at(key).is_number() ? fit.at(key).get<double>() : std::nan("");
+        };
+        record.fit.g = number("g");
+        record.fit.sigma_g = number("sigma_g");
+        record.fit.q = number("q");
+        record.fit.sigma_q = number("sigma_q");
+        record.fit.scale = number("scale");
+        record.fit.sigma_scale = number("sigma_scale");
+        record.fit.chi2_dof = number("chi2_dof");
+        record.fit.scale_height = fit.contains("aerosol_scale_height_m") && fit.at("aerosol_scale_height_m").is_number()
+                                      ? fit.at("aerosol_scale_height_m").get<double>()
+                                      : 0.0;
+        if (fit.contains("height_span_m")) {
+            record.fit.height_low = Float_of(fit.at("height_span_m").at(0));
+            record.fit.height_high = Float_of(fit.at("height_span_m").at(1));
         }
     }
     if (frame.contains("seconds")) record.seconds = frame.at("seconds").get<double>();

@@ -15,6 +15,7 @@
 #include "base/failure.h"
 #include "measure/beam_table.h"
 #include "measure/uncertainty.h"
+#include "measure/scattering.h"
 #include "model/levels.h"
 #include "night/night_times.h"
 
@@ -54,9 +55,14 @@ struct FrameRecord {
     bool beam_found = true;         // false when most rows are weak
     std::vector<double> sigma_signal;   // per row of `rows`: sigma of the normalised signal
     std::vector<RowUncertainty> row_uncertainty;   // per row of `rows`: net signal, background, sigmas, flags
+    bool has_scattering = false;   // the scattering function was formed and fitted
+    AerosolFit fit;                // the aerosol phase function fitted to the frame's beta.rel
 
     double seconds = 0.0;      // wall time of the frame's measurement (a timing)
 };
+
+// The aerosol fit as night.json holds it (without the per-row model).
+nlohmann::json Fit_to_json(const AerosolFit& fit);
 
 // The record as JSON; `with_rows` adds the table's lines (for the worker's result).
 // Floats that are not finite are written as the strings "nan", "inf" and "-inf".

@@ -25,6 +25,7 @@
 #include "night/night_netcdf.h"
 #include "night/night_plots.h"
 #include "night/night_profile.h"
+#include "night/night_scattering.h"
 #include "night/worker_pool.h"
 #include "tavrolin_version.h"
 
@@ -137,7 +138,7 @@ bool Inside_folder(const std::string& path)
 
 // night.json: the settings, the inputs, every frame's record, the summary, and how
 // this run went (the only part that differs between two runs of the same night).
-std::string Night_record_text(const Night& night)
+std::string Night_record_text(const Night& night, const NightScattering& scattering)
 {
     json inputs = json::object();
     for (const auto& [role, input] : night.settings_inputs) inputs[role] = Facts_to_json(input.file, input.facts);
@@ -173,6 +174,7 @@ std::string Night_record_text(const Night& night)
     record["products"] = Products_json(night, folders);
     record["folders"] = folders;
     record["frames"] = frames_json;
+    record["scattering"] = Scattering_to_json(scattering, night.options.air);
     record["summary"] = {{"frames", night.records.size()},
                          {"measured", measured},
                          {"failed", night.records.size() - measured},
@@ -234,6 +236,16 @@ std::vector<NetcdfScalar> Netcdf_scalars(const NightOptions& options)
     add("altitude", "m", "altitude", "station altitude above sea level", options.altitude);
     add("laser_wavelength", "nm", "radiation_wavelength", "laser wavelength", options.wavelength);
     return scalars;
+}
+
+// The aerosol fit in a line, for the scattering plot's title.
+std::string Fit_text(const AerosolFit& fit)
+{
+    if (!fit.fitted) return "no aerosol fit (" + fit.reason + ")";
+    char text[200];
+    std::snprintf(text, sizeof text, "fitted g = %.4f +- %.4f, q = %.4f +- %.4f, chi2/dof = %.2f over %d rows", fit.g,
+                  fit.sigma_g, fit.q, fit.sigma_q, fit.chi2_dof, fit.rows);
+    return text;
 }
 
 // Names a product of the night that could not be written.
@@ -326,6 +338,7 @@ Failure Name_frames(Night& night)
         frame.quicklook = !night.options.no_pictures;
         frame.gain = night.options.gain;
         frame.saturation = night.options.saturation;
+        frame.air = night.options.air;
         night.frames.push_back(frame);
     }
     for (const std::string& dark : night.options.darks) {
@@ -428,8 +441,11 @@ Failure Measure_night(Night& night)
 void Write_night_products(Night& night)
 {
     const std::vector<ProfileRow> profile = Combine_profile(night.records);
+    const NightScattering scattering = Night_scattering(night.records, profile, night.options.air);
     const std::string profile_file = In_night_folder(night, night_profile_name);
-    if (Write_night_profile(profile_file, profile)) Not_written(night, profile_file);
+    if (Write_night_profile(profile_file, profile, scattering.rows, scattering.fit.model)) {
+        Not_written(night, profile_file);
+    }
     const std::string netcdf_file = In_night_folder(night, night_netcdf_name);
     if (Failure failure = Write_night_netcdf(netcdf_file, night.records, profile, Netcdf_attributes(night),
                                              Netcdf_scalars(night.options))) {
@@ -443,9 +459,16 @@ void Write_night_products(Night& night)
         if (Failure failure = Draw_night_plots(night.options.out, night.records, profile, profile_file)) {
             std::cerr << "tavrolin-night: " << failure.reason << std::endl;
         }
+        const bool has_beta = std::any_of(scattering.rows.begin(), scattering.rows.end(), [](const RowScattering& row) {
+            return row.beta > 0.0 && row.beta_mol > 0.0 && std::isfinite(row.beta) && std::isfinite(row.beta_mol);
+        });
+        if (Failure failure = Draw_scattering_plot(night.options.out, profile_file, Fit_text(scattering.fit),
+                                                   has_beta, scattering.fit.fitted)) {
+            std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+        }
     }
     const std::string record_file = In_night_folder(night, night_record_name);
-    if (Write_product_file(record_file, Night_record_text(night))) Not_written(night, record_file);
+    if (Write_product_file(record_file, Night_record_text(night, scattering))) Not_written(night, record_file);
 }
 
 int Night_exit_code(const Night& night)

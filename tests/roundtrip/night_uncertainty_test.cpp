@@ -1,13 +1,16 @@
 // The rows' uncertainties through tavrolin-night on one full generated frame of known
 // truth: the pulls of the net signal, the gain estimate, profile.tsv and night.json;
-// a path beside the beam finds no beam; saturated beam pixels flag their row.
+// a path beside the beam finds no beam; saturated beam pixels flag their row. The
+// scattering function on a noiseless frame of the generator's physical beam.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,8 +45,8 @@ int Shell(const std::string& command)
 }
 
 // Columns of profile.tsv and of the scene's truth table.
-enum { p_x, p_y, p_net = 10, p_sigma_net, p_sigma_signal, p_sigma_median, p_background,
-       p_sigma_background, p_flags, p_columns };
+enum { p_x, p_y, p_angle = 6, p_net = 10, p_sigma_net, p_sigma_signal, p_sigma_median, p_background,
+       p_sigma_background, p_flags, p_dz, p_beta, p_sigma_beta, p_beta_mol, p_ratio, p_sigma_ratio, p_columns };
 enum { truth_y, truth_x, truth_angle, truth_net, truth_sigma };
 
 // One full frame for all three cases (each night run takes a second or two).
@@ -189,3 +192,62 @@ TEST_F(NightUncertainty, ATableThatCantBeWrittenSkipsNoMeasurement)
 }
 
 }  // namespace
+
+// A noiseless frame of pure air scattering a laser polarised in the plane of
+// scattering (psi = 0), bright enough that the samples' rounding stays small.
+class PhysicalScene : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        folder_ = scene::Make_folder();
+        ASSERT_EQ(Shell("'" SCENE_EXE "' --physical --aerosol-q 0 --polarisation 0 --read-noise 0 --gain 1e-9 "
+                        "--beam-scale 20000 '" + folder_ + "' > /dev/null"),
+                  0);
+    }
+    static void TearDownTestSuite() { scene::Remove_folder(folder_); }
+
+    // The unflagged rows of the frame's profile.tsv after a night with `options`.
+    std::vector<Fields> Rows(const std::string& options, const std::string& out)
+    {
+        const int code = Shell("cd '" + folder_ + "' && '" NIGHT_EXE "' --jobs 1 --no-pictures --out " + out + " " +
+                               options + " --dark scene_dark.pgm scene_laser.pgm > /dev/null 2>&1");
+        EXPECT_EQ(code, 0) << options;
+        std::vector<Fields> rows;
+        for (const Fields& row : Read_tsv(folder_ + "/" + out + "/scene_laser/profile.tsv")) {
+            if (row.size() == size_t(p_columns) && row[p_flags] == "-") rows.push_back(row);
+        }
+        return rows;
+    }
+    static std::string folder_;
+};
+std::string PhysicalScene::folder_;
+
+TEST_F(PhysicalScene, BetaRelFollowsTheTruthAndTheRatioThePolarisationAssumed)
+{
+    std::map<std::string, double> truth;
+    for (const Fields& row : Read_tsv(folder_ + "/scene_beta_truth.txt")) {
+        if (row.size() == 4 && row[0] != "y(pixel)") truth[row[0]] = std::stod(row[3]);
+    }
+    const std::vector<Fields> right = Rows("--polarisation 0", "right");
+    ASSERT_GT(right.size(), 1000u);
+    for (const Fields& row : right) {
+        ASSERT_NEAR(std::stod(row[p_beta]) / truth.at(row[p_y]), 1.0, 0.003) << "row " << row[p_y];
+        ASSERT_NEAR(std::stod(row[p_ratio]), 1.0, 0.005) << "row " << row[p_y];
+    }
+    // Taken for a field across the plane, the ratio follows P_par / P_perp: near 2 gamma /
+    // (1 + gamma) of its value at 90 degrees far forward and back, some twenty times
+    // more than there.
+    const std::vector<Fields> wrong = Rows("--polarisation 90", "wrong");
+    ASSERT_EQ(wrong.size(), right.size());
+    const double gamma = 0.0144;
+    double highest = 0.0;
+    for (const Fields& row : wrong) {
+        const double c = std::cos(std::stod(row[p_angle]) * 3.141592653589793 / 180.0);
+        const double shape = (2.0 * gamma + (1.0 - gamma) * c * c) / (2.0 * gamma);
+        ASSERT_NEAR(std::stod(row[p_ratio]) / shape, 1.0, 0.02) << "row " << row[p_y];
+        highest = std::max(highest, std::stod(row[p_ratio]));
+    }
+    EXPECT_GT(highest, 20.0);
+
+    EXPECT_EQ(Shell("'" NIGHT_EXE "' --polarisation sideways x.pgm > /dev/null 2>&1"), 64);
+}
