@@ -257,7 +257,7 @@ AerosolFit Fit_aerosol(const AirSettings& air, const std::vector<RowFootprint>& 
     }
     fit.rows = int32_t(used.size());
     if (used.size() < 4) {
-        fit.reason = "fewer than 4 unflagged rows";
+        fit.reason = "fewer than 4 unflagged rows with a sigma";
         fit.height_low = fit.height_high = 0.0;
         return fit;
     }
