@@ -158,11 +158,12 @@ def cli(night):
         r = run([night, "--out", "n2", "--overwrite", "text2.pgm"], folder)
         left = sorted(os.path.relpath(os.path.join(d, f), n2) for d, _, fs in os.walk(n2) for f in fs)
         check(r.returncode == 2 and left == ["missing/mine.txt", "night.json", "night.nc", "night_map.png", "night_profile.png",
-                                         "night_profile.tsv", "notes.txt", "text2/console.txt"],
+                                         "night_profile.tsv", "night_scattering.png", "notes.txt", "text2/console.txt"],
               "--overwrite removes the earlier night's products only: %r" % left)
         record = json.load(open(os.path.join(n2, "night.json")))
         check(record["products"] == ["text2/console.txt", "night_profile.tsv", "night_map.png",
-                                                 "night_profile.png", "night.nc", "night.json"] and record["folders"] == ["text2"],
+                                     "night_profile.png", "night_scattering.png", "night.nc", "night.json"]
+              and record["folders"] == ["text2"],
               "night.json lists its products: %r" % record["products"])
         # A listed path that leaves the folder is not followed.
         record["products"].append("../times.txt")

@@ -23,8 +23,8 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
 {
     CLI::App app{std::string("tavrolin-night: measures a night of laser-beam frames as tavrolin does, each "
                              "into DIR/<frame name>/, and combines them into ") +
-                     night_profile_name + ", " + night_map_name + ", " + night_profile_plot_name + " and " +
-                     night_record_name + ".",
+                     night_profile_name + ", " + night_map_name + ", " + night_profile_plot_name + ", " +
+                     night_scattering_plot_name + " and " + night_record_name + ".",
                  "tavrolin-night"};
     app.set_version_flag("--version", std::string("tavrolin-night ") + tavrolin_version);
     app.add_option("--config", options.config, "configuration file, read as tavrolin reads it; "

@@ -453,8 +453,8 @@ void Write_night_products(Night& night)
         night.products_written = false;
     }
     if (!Gnuplot_available()) {
-        std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << " and "
-                  << night_profile_plot_name << " are not drawn" << std::endl;
+        std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << ", "
+                  << night_profile_plot_name << " and " << night_scattering_plot_name << " are not drawn" << std::endl;
     } else if (night.products_written) {
         if (Failure failure = Draw_night_plots(night.options.out, night.records, profile, profile_file)) {
             std::cerr << "tavrolin-night: " << failure.reason << std::endl;
