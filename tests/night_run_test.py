@@ -415,6 +415,9 @@ def netcdf_checks(nights):
     profile = table(os.path.join(first, "night_profile.tsv"))
     mean = numpy.array([float(r[8]) for r in profile])
     check(numpy.allclose(ds["profile_mean"].values, mean, rtol=1e-5), "profile_mean as night_profile.tsv's")
+    for column, name in ((13, "footprint_dz"), (14, "beta_rel"), (16, "beta_mol_rel"), (17, "beta_ratio")):
+        tsv = numpy.array([float(r[column]) for r in profile])
+        check(numpy.allclose(ds[name].values, tsv, rtol=1e-5, equal_nan=True), name + " as night_profile.tsv's")
     check(list(ds["flags"].attrs["flag_masks"]) == [1, 2, 4] and
           ds["flags"].attrs["flag_meanings"] == "saturated weak outside_image_circle", "flags' CF attributes")
     ds.close()

@@ -1,6 +1,7 @@
 #include "night/night_netcdf.h"
 
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -54,6 +55,19 @@ const Variable<RowValue> row_variables[] = {
      [](const ProfileRow& p) { return p.chi2; }},
     {"profile_median", "1", "", "median normalised signal of the night's frames",
      [](const ProfileRow& p) { return double{p.median}; }},
+};
+// Per processed row: the night's scattering function.
+using ScatteringValue = double (*)(const RowScattering&);
+const Variable<ScatteringValue> scattering_variables[] = {
+    {"footprint_dz", "degree", "", "zenith-angle span of the row's colour cells, from the smooth path",
+     [](const RowScattering& b) { return b.dz; }},
+    {"beta_rel", "1", "", "relative scattering function: profile mean over dz, normalised around 90 degrees",
+     [](const RowScattering& b) { return b.beta; }},
+    {"beta_rel_sigma", "1", "", "sigma of beta_rel", [](const RowScattering& b) { return b.sigma_beta; }},
+    {"beta_mol_rel", "1", "", "molecular reference N(h) P(angle) T_m, normalised around 90 degrees",
+     [](const RowScattering& b) { return b.beta_mol; }},
+    {"beta_ratio", "1", "", "beta_rel over beta_mol_rel", [](const RowScattering& b) { return b.ratio; }},
+    {"beta_ratio_sigma", "1", "", "sigma of beta_ratio", [](const RowScattering& b) { return b.sigma_ratio; }},
 };
 // The coordinates among them, named in each data variable's `coordinates`.
 const char* const row_coordinates = "pixel_x height scattering_angle zenith_angle";
@@ -148,7 +162,7 @@ void Put_floats(Netcdf& nc, int file, int variable, const std::vector<float>& va
 
 Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecord>& frames,
                            const std::vector<ProfileRow>& profile, const std::vector<NetcdfAttribute>& attributes,
-                           const std::vector<NetcdfScalar>& scalars)
+                           const std::vector<NetcdfScalar>& scalars, const NightScattering* scattering)
 {
     std::vector<const FrameRecord*> measured;
     for (const FrameRecord& frame : frames) {
@@ -195,6 +209,28 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
     for (const auto& variable : row_variables) {
         row_ids.push_back(Define_float(nc, id, variable.name, 1, &row_dim, variable.units, variable.standard_name,
                                        variable.long_name, nullptr));
+    }
+    std::vector<int> scattering_ids;
+    if (scattering != nullptr && scattering->formed) {
+        for (const auto& variable : scattering_variables) {
+            scattering_ids.push_back(Define_float(nc, id, variable.name, 1, &row_dim, variable.units,
+                                                  variable.standard_name, variable.long_name, nullptr));
+        }
+        scattering_ids.push_back(Define_float(nc, id, "beta_fit", 1, &row_dim, "1", "",
+                                              "beta_rel of the fitted molecular plus Henyey-Greenstein model",
+                                              nullptr));
+        const AerosolFit& fit = scattering->fit;
+        Text_attribute(nc, id, NC_GLOBAL, "aerosol_fit",
+                       fit.fitted ? "beta_rel = A [m + q w HG(angle; g) / HG(90; g)], uniform aerosol unless "
+                                    "aerosol_scale_height_m, molecular transmission only"
+                                  : "none: " + fit.reason);
+        if (fit.fitted) {
+            const std::pair<const char*, double> numbers[] = {
+                {"aerosol_g", fit.g},       {"aerosol_g_sigma", fit.sigma_g}, {"aerosol_q", fit.q},
+                {"aerosol_q_sigma", fit.sigma_q}, {"aerosol_fit_chi2_per_dof", fit.chi2_dof},
+                {"aerosol_fit_rows", double(fit.rows)}, {"aerosol_scale_height_m", fit.scale_height}};
+            for (const auto& [name, value] : numbers) nc(nc_put_att_double(id, NC_GLOBAL, name, NC_DOUBLE, 1, &value));
+        }
     }
     const int height_var = row_ids[3];
     Text_attribute(nc, id, height_var, "positive", "up");
@@ -250,6 +286,17 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
         values.clear();
         for (const ProfileRow& row : profile) values.push_back(static_cast<float>(row_variables[v].value(row)));
         Put_floats(nc, id, row_ids[v], values);
+    }
+    for (size_t v = 0; v < scattering_ids.size(); ++v) {
+        values.assign(rows, std::numeric_limits<float>::quiet_NaN());
+        for (size_t k = 0; k < rows; ++k) {
+            if (v < std::size(scattering_variables)) {
+                if (k < scattering->rows.size()) values[k] = float(scattering_variables[v].value(scattering->rows[k]));
+            } else if (k < scattering->fit.model.size()) {
+                values[k] = float(scattering->fit.model[k]);
+            }
+        }
+        Put_floats(nc, id, scattering_ids[v], values);
     }
     for (size_t v = 0; v < time_ids.size(); ++v) {
         values.clear();

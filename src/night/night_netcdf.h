@@ -12,6 +12,7 @@
 #include "base/failure.h"
 #include "night/night_profile.h"
 #include "night/night_record.h"
+#include "night/night_scattering.h"
 
 // A global attribute: a text, or a number when `text` is empty and `is_number` set.
 struct NetcdfAttribute {
@@ -33,7 +34,9 @@ struct NetcdfScalar {
 
 // Writes `file` (replaced only once complete) from the frames' records (the measured
 // ones become the time axis, in the order given) and the night's combined profile
-// (the row axis). Fails with code 6 and the netCDF library's reason.
+// (the row axis), with the night's scattering function per row and its aerosol fit as
+// global attributes when given. Fails with code 6 and the netCDF library's reason.
 Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecord>& frames,
                            const std::vector<ProfileRow>& profile, const std::vector<NetcdfAttribute>& attributes,
-                           const std::vector<NetcdfScalar>& scalars);
+                           const std::vector<NetcdfScalar>& scalars,
+                           const NightScattering* scattering = nullptr);

@@ -448,7 +448,7 @@ void Write_night_products(Night& night)
     }
     const std::string netcdf_file = In_night_folder(night, night_netcdf_name);
     if (Failure failure = Write_night_netcdf(netcdf_file, night.records, profile, Netcdf_attributes(night),
-                                             Netcdf_scalars(night.options))) {
+                                             Netcdf_scalars(night.options), &scattering)) {
         std::cerr << "tavrolin-night: " << failure.reason << std::endl;
         night.products_written = false;
     }
