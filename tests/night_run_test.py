@@ -165,6 +165,11 @@ def cli(night):
                                      "night_profile.png", "night_scattering.png", "night.nc", "night.json"]
               and record["folders"] == ["text2"],
               "night.json lists its products: %r" % record["products"])
+        # An input of the new night among the earlier night's products is not removed.
+        r = run([night, "--out", "n2", "--overwrite", "n2/text2/console.txt"], folder)
+        check(r.returncode == 64 and "n2/text2/console.txt" in r.stderr and
+              os.path.exists(os.path.join(n2, "text2", "console.txt")) and os.path.exists(os.path.join(n2, "night.json")),
+              "an input among the products to remove refuses the night: %d %r" % (r.returncode, r.stderr))
         # A listed path that leaves the folder is not followed.
         record["products"].append("../times.txt")
         write(os.path.join(n2, "night.json"), json.dumps(record))

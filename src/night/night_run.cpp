@@ -289,6 +289,22 @@ Failure Clear_earlier_night(const Night& night)
             if (entry.is_string() && Inside_folder(entry.get<std::string>())) folders.push_back(entry.get<std::string>());
         }
     }
+    // An input of this night among them (a frame, a dark, the master dark given as a
+    // dark) would be gone before it is read.
+    std::vector<std::string> inputs = {night.options.config, night.options.path, night.options.times};
+    inputs.insert(inputs.end(), night.darks.begin(), night.darks.end());
+    inputs.insert(inputs.end(), night.options.frames.begin(), night.options.frames.end());
+    struct stat input;
+    for (const std::string& file : files) {
+        if (stat(In_night_folder(night, file).c_str(), &status) != 0) continue;
+        for (const std::string& name : inputs) {
+            if (!name.empty() && stat(name.c_str(), &input) == 0 && input.st_dev == status.st_dev &&
+                input.st_ino == status.st_ino) {
+                return Usage("'" + name + "' is a product of the earlier night that --overwrite would remove: "
+                             "copy it elsewhere first");
+            }
+        }
+    }
     for (const std::string& file : files) {
         const std::string path = In_night_folder(night, file);
         if (lstat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode) && unlink(path.c_str()) != 0) {
