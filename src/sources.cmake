@@ -25,6 +25,7 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/model/air.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/beam_signal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/beam_table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/measure/sensor_noise.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/uncertainty.cpp
   ${CMAKE_CURRENT_LIST_DIR}/measure/scattering.cpp
   ${CMAKE_CURRENT_LIST_DIR}/products/corrected_pgm.cpp

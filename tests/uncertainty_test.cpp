@@ -64,40 +64,6 @@ TEST(MedianVarianceFactor, MatchesTheSpreadOfDrawnMedians)
     EXPECT_DOUBLE_EQ(Median_variance_factor(std::vector<int32_t>(100, 2)), M_PI / 200.0);
 }
 
-TEST(SegmentSpread, SampleVarianceOfTheCellsWithinTheCut)
-{
-    const std::vector<double> net = {10, 12, 9, 11, 500, 8};
-    const std::vector<double> laser = {100, 102, 99, 101, 590, 98};
-    const LevelSpread spread = Segment_spread(net, laser, 20.0);
-    // Without the 500: mean 10, squares 0 + 4 + 1 + 1 + 4 = 10 over 4 degrees of freedom.
-    EXPECT_DOUBLE_EQ(spread.variance, 2.5);
-    EXPECT_DOUBLE_EQ(spread.level, 100.0);
-    EXPECT_EQ(spread.count, 4);
-    EXPECT_EQ(Segment_spread({5.0}, {1.0}, 100.0).count, 0);
-    EXPECT_EQ(Segment_spread(net, laser, 1e9).count, 5);
-}
-
-TEST(PhotonTransfer, LineThroughThePointsAndImposedGain)
-{
-    // variance = 20 + (3 / 2) level
-    const std::vector<LevelSpread> points = {
-        {0.0, 20.0, 5000}, {100.0, 170.0, 300}, {200.0, 320.0, 300}, {400.0, 620.0, 100}};
-    double a, gain;
-    ASSERT_TRUE(Fit_photon_transfer(points, not_given, a, gain));
-    EXPECT_NEAR(gain, 3.0, 1e-9);
-    EXPECT_NEAR(a, 20.0, 1e-9);
-
-    ASSERT_TRUE(Fit_photon_transfer(points, 3.0, a, gain));
-    EXPECT_EQ(gain, 3.0);
-    EXPECT_NEAR(a, 20.0, 1e-9);
-
-    // No light to fit a slope to: no gain, the mean spread as read noise.
-    const std::vector<LevelSpread> dark = {{0.0, 20.0, 100}, {2.0, 20.0, 100}};
-    EXPECT_FALSE(Fit_photon_transfer(dark, not_given, a, gain));
-    EXPECT_TRUE(std::isnan(gain));
-    EXPECT_NEAR(a, 20.0, 1e-9);
-}
-
 // A small frame whose beam band and side bands lie in a sky of known level, with the
 // lens's sensitivity varying across the band. The covered pixels (rows 0 to 43,
 // columns 0 to 119) see read noise only.

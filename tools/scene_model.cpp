@@ -124,11 +124,18 @@ double Median(std::vector<double> list)
     return list[list.size() / 2];
 }
 
+// The light's factor on pixel (x, y): 1 but on the first green of a cell.
+double Green_factor(const SceneSettings& scene, int32_t x, int32_t y)
+{
+    return x % 2 == 1 && y % 2 == 0 ? 1.0 + scene.green_mismatch : 1.0;
+}
+
 // Noise variance of one green sample of (x, y), net of the dark picture.
 double Green_variance(const SceneSettings& scene, int32_t x, int32_t y)
 {
     const double read = scene.read_noise * scene.read_noise;
-    const double light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y);
+    const double light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y) *
+                         Green_factor(scene, x, y);
     return read + scene.gain * light + (scene.dark_frame ? read : 0.0);
 }
 
@@ -147,7 +154,7 @@ void Band_sum(const SceneSettings& scene, int32_t y, int32_t x_P, double& beam, 
             if (c < x_P - w || c > x_P + w) continue;
             const double S = Falloff(scene, c, y);
             weight += 1.0 / S;
-            beam += 0.5 * (Beam_light(scene, c0 + 1, y0) * Falloff(scene, c0 + 1, y0) +
+            beam += 0.5 * (Beam_light(scene, c0 + 1, y0) * Falloff(scene, c0 + 1, y0) * Green_factor(scene, c0 + 1, y0) +
                            Beam_light(scene, c0, y0 + 1) * Falloff(scene, c0, y0 + 1)) / S;
         }
         variance += 0.25 * weight * weight *
@@ -315,14 +322,15 @@ double Sky_light(const SceneSettings& scene, int32_t x, int32_t y)
     if (r > scene.rmax) return 0.0;
     const double horizon = r / scene.rmax;
     const double tilt = static_cast<double>(x - scene.xcentre) / scene.rmax;
-    return scene.sky_level * (1.0 + 0.8 * horizon * horizon) * (1.0 + 0.15 * tilt);
+    return scene.sky_level * (1.0 + 0.8 * horizon * horizon) * (1.0 + scene.sky_tilt * tilt);
 }
 
 double Beam_light(const SceneSettings& scene, int32_t x, int32_t y)
 {
     if (scene.physical) return Physical_beam_light(scene, x, y);
     if (y < scene.top_y || y > scene.laser_y) return 0.0;
-    const double offset = x - Getpathx(y);
+    const double centre = Getpathx(y) + scene.wander * std::sin(2.0 * pi * (y - scene.top_y) / 700.0);
+    const double offset = x - centre;
     const double s = scene.beam_sigma;
     if (std::fabs(offset) > 8.0 * s) return 0.0;
     const double peak = scene.beam_scale * Phase_function(scene, Scattering_angle(scene, y)) /
@@ -335,14 +343,30 @@ double Falloff(const SceneSettings&, int32_t x, int32_t y)
     return Sensitivity(R2thetadeg(Radius(x, y)));
 }
 
-uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, int32_t y)
+uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, int32_t y, double hot)
 {
     const double read = scene.read_noise;
-    double light = 0.0;
-    if (laser) light = (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y);
+    double light = hot;
+    if (laser) {
+        light += (Sky_light(scene, x, y) + Beam_light(scene, x, y)) * Falloff(scene, x, y) *
+                 Green_factor(scene, x, y);
+    }
     const double level = scene.black_level[Channel(x, y)] + light +
                          std::sqrt(read * read + scene.gain * light) * Next_normal(prng);
-    return static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, 65535.0));
+    return static_cast<uint16_t>(std::clamp(std::floor(level + 0.5), 0.0, scene.white_level));
+}
+
+std::vector<std::pair<size_t, double>> Hot_pixels(const SceneSettings& scene)
+{
+    Prng prng;
+    Seed(prng, scene.hot_seed);
+    std::vector<std::pair<size_t, double>> hot;
+    for (int32_t i = 0; i < scene.hot_pixels; ++i) {
+        const size_t index = size_t(Next_bits(prng) % (uint64_t(frame_width) * frame_height));
+        hot.emplace_back(index, scene.hot_level * (1.0 + 9.0 * Next_uniform(prng)));
+    }
+    std::sort(hot.begin(), hot.end());
+    return hot;
 }
 
 int32_t Ninety_degree_row(const SceneSettings& scene)
@@ -419,9 +443,14 @@ std::string Write_picture(const SceneSettings& scene, const std::string& folder,
     std::vector<uint16_t> raw_row(static_cast<size_t>(frame_width));
     bool written = true;
     bool raw_written = true;
+    const std::vector<std::pair<size_t, double>> hot = Hot_pixels(scene);
+    auto next_hot = hot.begin();
     for (int32_t y = 0; y < frame_height && written; ++y) {
         for (int32_t x = 0; x < frame_width; ++x) {
-            const uint16_t s = Sample(scene, prng, laser, x, y);
+            const size_t index = size_t(y) * frame_width + size_t(x);
+            double excess = 0.0;
+            for (; next_hot != hot.end() && next_hot->first == index; ++next_hot) excess += next_hot->second;
+            const uint16_t s = Sample(scene, prng, laser, x, y, excess);
             Store_sample(row.data(), size_t(x), s);
             raw_row[size_t(x)] = s;
         }

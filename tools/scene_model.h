@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "physical_beam.h"
@@ -56,6 +57,20 @@ struct SceneSettings {
     // Beam: Gaussian width across a row, and the row integral at P = 1.
     double beam_sigma = 3.5;
     double beam_scale = 540000.0;
+    // The beam's centre wanders about the path: wander * sin(2 pi (y - top_y) / 700).
+    double wander = 0.0;         // pixels
+    // The sky's left-to-right tilt across the image circle's radius (0.15: +15 %).
+    double sky_tilt = 0.15;
+    // The first green of each cell (odd column, even row) sees its light times
+    // (1 + green_mismatch).
+    double green_mismatch = 0.0;
+    // Hot pixels: this many, at places and levels fixed by hot_seed alone, the same
+    // in every picture (laser and dark), each hot_level x (1 to 10) DN above black.
+    int32_t hot_pixels = 0;
+    double hot_level = 300.0;
+    uint64_t hot_seed = 99;
+    // The sensor's highest sample: larger levels are clipped to it.
+    double white_level = 65535.0;
     double asymmetry = 0.5;            // Henyey-Greenstein g
     double molecular_fraction = 0.3;
 
@@ -112,8 +127,12 @@ double Beam_light(const SceneSettings& scene, int32_t x, int32_t y);
 // Lens fall-off at pixel (x, y), as the tool's lens model defines it.
 double Falloff(const SceneSettings& scene, int32_t x, int32_t y);
 
-// Noisy sample of pixel (x, y); `laser` chooses the laser picture over the dark one.
-uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, int32_t y);
+// Noisy sample of pixel (x, y); `laser` chooses the laser picture over the dark one;
+// `hot` is the pixel's own dark excess (hot pixels), in DN.
+uint16_t Sample(const SceneSettings& scene, Prng& prng, bool laser, int32_t x, int32_t y, double hot = 0.0);
+
+// The hot pixels' frame indices (y * width + x), ascending, with their excess in DN.
+std::vector<std::pair<size_t, double>> Hot_pixels(const SceneSettings& scene);
 
 // One line of the truth table, per processed row (y_F, y_F + 2, ... below y_L).
 struct TruthRow {

@@ -37,11 +37,19 @@ bool Whole(const char* text, int32_t lowest, int32_t highest, int32_t& number)
 }
 
 // Decimal number in `text`, strictly between `above` and `below`.
-bool Decimal(const char* text, double above, double below, float& number)
+bool Decimal(const char* text, double above, double below, double& number)
 {
     char* end = nullptr;
     const double parsed = std::strtod(text, &end);
     if (text[0] == '\0' || *end != '\0' || !(parsed > above && parsed < below)) return false;
+    number = parsed;
+    return true;
+}
+
+bool Decimal(const char* text, double above, double below, float& number)
+{
+    double parsed;
+    if (!Decimal(text, above, below, parsed)) return false;
     number = static_cast<float>(parsed);
     return true;
 }
@@ -154,6 +162,22 @@ const Option options[] = {
      }},
     {"--beam-scale", "DN", "the physical beam's molecular light across a row at 90 degrees (default 3000)",
      [](SceneSettings&, const char* a) { return Positive(a, false, physical_beam.scale); }},
+    {"--sky", "DN", "sky glow at the image centre before the lens fall-off (default 250)",
+     [](SceneSettings& s, const char* a) { return Positive(a, true, s.sky_level); }},
+    {"--sky-tilt", "F", "the sky's left-to-right gradient: +F at the circle's right edge (default 0.15)",
+     [](SceneSettings& s, const char* a) { return Decimal(a, -1.0, 1.0, s.sky_tilt); }},
+    {"--beam-sigma", "PIXELS", "Gaussian width of the beam across a row (default 3.5)",
+     [](SceneSettings& s, const char* a) { return Positive(a, false, s.beam_sigma); }},
+    {"--beam-integral", "DN", "the Gaussian beam's row integral at phase function 1 (default 540000)",
+     [](SceneSettings& s, const char* a) { return Positive(a, false, s.beam_scale); }},
+    {"--wander", "PIXELS", "amplitude of the beam's wander about the path, a sine of 700 rows (default 0)",
+     [](SceneSettings& s, const char* a) { return Decimal(a, -1e3, 1e3, s.wander); }},
+    {"--green-mismatch", "F", "the first green of each cell sees its light times 1 + F (default 0)",
+     [](SceneSettings& s, const char* a) { return Decimal(a, -0.5, 0.5, s.green_mismatch); }},
+    {"--hot-pixels", "N", "N hot pixels, the same in every picture, 300 to 3000 DN above black (default 0)",
+     [](SceneSettings& s, const char* a) { return Whole(a, 0, 10000000, s.hot_pixels); }},
+    {"--white-level", "DN", "the sensor's highest sample; brighter pixels are clipped to it (default 65535)",
+     [](SceneSettings& s, const char* a) { return Decimal(a, 1.0, 65535.0, s.white_level); }},
 };
 
 void Print_usage(std::ostream& out)

@@ -16,18 +16,20 @@
 #include "model/levels.h"
 #include "measure/beam_signal.h"
 #include "measure/beam_table.h"
+#include "measure/sensor_noise.h"
 
 std::vector<RowUncertainty> row_uncertainty;
 double frame_gain = not_given;
 bool frame_gain_estimated = false;
 double cell_read_variance = 0.0;
+double dark_cell_read_variance = 0.0;
+double frame_gain_sigma = not_given;
+std::vector<NoiseBin> noise_bins;
 double clip_level = std::numeric_limits<double>::infinity();
 bool beam_found = false;
 
 namespace {
 
-constexpr double mad_to_sigma = 1.4826;
-constexpr double clip_sigmas = 5.0;   // cells beyond are outliers (hot pixels, stars)
 constexpr int32_t exact_median_limit = 64;   // values; beyond, the large-sample form
 constexpr int32_t exact_entries_limit = 4096;
 constexpr int32_t drawn_correlation_limit = 32;   // rows of two windows; beyond, linear influences
@@ -35,7 +37,7 @@ constexpr int32_t drawn_correlation_limit = 32;   // rows of two windows; beyond
 // A colour cell met on a row: what its band and side columns make of it.
 struct RowCell {
     double laser_level = 0.0;   // G of the laser picture, DN above black
-    double variance = 0.0;      // v(G) of its net level
+    double shot = 0.0;          // v(G) per unit of gain: max(G, 0) / 2
     double band_weight = 0.0;   // W: sum of 1 / S over its band columns
     int32_t side_entries = 0;   // k: its columns in the side bands
     double side_inverse_S = 0.0;   // sum of 1 / S over those columns
@@ -46,38 +48,6 @@ double Normal_cdf(double t)
     return 0.5 * std::erfc(-t / std::sqrt(2.0));
 }
 
-// Net green level (laser less dark) of the cell holding (x, y), and the laser level.
-double Net_green(int32_t x, int32_t y, double& laser_level)
-{
-    float R, G_laser, G_dark, B;
-    Get_jas(value, x, y, R, G_laser, B);
-    Get_jas(value_bckg, x, y, R, G_dark, B);
-    laser_level = G_laser;
-    return double{G_laser} - G_dark;
-}
-
-// A run of neighbouring cells on one cell row: net and laser green levels.
-struct CellRun {
-    std::vector<double> net;
-    std::vector<double> laser;
-    double level = 0.0;   // mean laser level
-};
-
-// The cells of the cell row of y whose origins run from x_first (even) while the
-// cell lies below x_end.
-CellRun Cell_run(int32_t y, int32_t x_first, int32_t x_end)
-{
-    CellRun run;
-    for (int32_t x0 = x_first; x0 + 1 < x_end; x0 += 2) {
-        double level;
-        run.net.push_back(Net_green(x0, y, level));
-        run.laser.push_back(level);
-        run.level += level;
-    }
-    if (!run.net.empty()) run.level /= double(run.net.size());
-    return run;
-}
-
 double Median_in_place(std::vector<double>& list)
 {
     const size_t middle = list.size() / 2;
@@ -85,41 +55,10 @@ double Median_in_place(std::vector<double>& list)
     return list[middle];
 }
 
-// The pooled spread of runs of similar level: the outlier cut from the median
-// absolute deviation of all their cells from their runs' medians (enough cells for
-// a steady cut), then each run's sample variance.
-LevelSpread Runs_spread(std::vector<CellRun>::const_iterator from, std::vector<CellRun>::const_iterator to);
-
-// Pools spreads: degrees of freedom add, and so do the sums of squares.
-LevelSpread Pooled(const std::vector<LevelSpread>& parts)
-{
-    LevelSpread pooled{0.0, 0.0, 0};
-    for (const LevelSpread& part : parts) {
-        pooled.level += part.level * double(part.count);
-        pooled.variance += part.variance * double(part.count);
-        pooled.count += part.count;
-    }
-    if (pooled.count > 0) {
-        pooled.level /= double(pooled.count);
-        pooled.variance /= double(pooled.count);
-    }
-    return pooled;
-}
-
-int32_t Even_at_or_above(int32_t x)
-{
-    return x + (x % 2 != 0 ? 1 : 0);
-}
-
 // The shot-noise gain actually applied: 0 when the frame gave none.
 double Applied_gain()
 {
     return std::isnan(frame_gain) ? 0.0 : frame_gain;
-}
-
-double Cell_variance(double laser_level)
-{
-    return cell_read_variance + 0.5 * Applied_gain() * std::max(laser_level, 0.0);
 }
 
 double Cached_median_factor(const std::vector<int32_t>& multiplicities)
@@ -197,9 +136,18 @@ double Window_covariance(const Window& a, const WindowMedian& a_median, const Wi
     return found->second * std::sqrt(a_median.variance * b_median.variance);
 }
 
-// Variance of the net signal of processed row y with the beam at x_P; fills the
-// row's background and flags.
-double Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
+// The variance of the net signal of processed row y with the beam at x_P, in its two
+// parts: var(net) = a * read + gain * shot (each cell's v(G) is linear in a and the
+// gain, and so is every term of the net's variance). Fills the row's background and
+// flags.
+struct RowNoise {
+    double read = 0.0;
+    double shot = 0.0;
+    double background_read = 0.0;   // the same parts of var(m)
+    double background_shot = 0.0;
+};
+
+RowNoise Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
 {
     const int32_t w = pathwidth;
     const int32_t reach = static_cast<int32_t>(Side_band_reach());
@@ -210,13 +158,13 @@ double Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
         float R, G, B;
         Get_jas(value, first_cell + 2 * int32_t(i), y, R, G, B);
         cells[i].laser_level = G;
-        cells[i].variance = Cell_variance(G);
+        cells[i].shot = 0.5 * std::max(double{G}, 0.0);
     }
 
     const double clip = clip_level;
     const int32_t y0 = y - y % 2;
     std::vector<float> side;
-    double side_q_variance = 0.0;
+    double side_read = 0.0, side_shot = 0.0;
     for (int32_t c = x_P - reach; c <= x_P + reach; ++c) {
         const double S = Sensitivity(R2thetadeg(Pixel_radius(c, y)));
         RowCell& cell = cell_of(c);
@@ -231,67 +179,33 @@ double Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
             side.push_back(static_cast<float>(Beam_level(c, y)));
             ++cell.side_entries;
             cell.side_inverse_S += 1.0 / S;
-            side_q_variance += cell.variance / (S * S);
+            side_read += 1.0 / (S * S);
+            side_shot += cell.shot / (S * S);
         }
     }
     const double K = double(side.size());
-    side_q_variance /= K;
     row.background = Median_of(side);
 
     std::vector<int32_t> multiplicities;
-    double band_variance = 0.0;
-    double shared = 0.0;   // sum over edge cells of W cov(G, m)
+    RowNoise band;           // var(sum)
+    double shared_read = 0.0, shared_shot = 0.0;   // sum over edge cells of W cov(G, m)
     for (const RowCell& cell : cells) {
-        band_variance += cell.band_weight * cell.band_weight * cell.variance;
+        band.read += cell.band_weight * cell.band_weight;
+        band.shot += cell.band_weight * cell.band_weight * cell.shot;
         if (cell.side_entries > 0) multiplicities.push_back(cell.side_entries);
         if (cell.side_entries > 0 && cell.band_weight > 0.0) {
-            shared += cell.band_weight * cell.variance * cell.side_inverse_S / K;
+            shared_read += cell.band_weight * cell.side_inverse_S / K;
+            shared_shot += cell.band_weight * cell.shot * cell.side_inverse_S / K;
         }
     }
-    const double background_variance = Cached_median_factor(multiplicities) * side_q_variance;
-    row.sigma_background = std::sqrt(background_variance);
+    const double F = Cached_median_factor(multiplicities);
     const double N = 2.0 * w + 1.0;
-    return band_variance + N * N * background_variance - 2.0 * N * shared;
-}
-
-LevelSpread Runs_spread(std::vector<CellRun>::const_iterator from, std::vector<CellRun>::const_iterator to)
-{
-    std::vector<double> deviations;
-    for (auto run = from; run != to; ++run) {
-        if (run->net.size() < 2) continue;
-        std::vector<double> net = run->net;
-        const double centre = Median_in_place(net);
-        for (const double v : run->net) deviations.push_back(std::fabs(v - centre));
-    }
-    if (deviations.empty()) return {0.0, 0.0, 0};
-    const double cut = clip_sigmas * mad_to_sigma * Median_in_place(deviations);
-    std::vector<LevelSpread> parts;
-    for (auto run = from; run != to; ++run) parts.push_back(Segment_spread(run->net, run->laser, cut));
-    return Pooled(parts);
-}
-
-// The spreads of the side bands of every processed row (each side a run of its
-// own), pooled in bins of level: at most eight, of at least 64 runs each.
-void Side_band_points(std::vector<LevelSpread>& points)
-{
-    const int32_t w = pathwidth;
-    const int32_t reach = static_cast<int32_t>(Side_band_reach());
-    std::vector<CellRun> runs;
-    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
-        const int32_t x_P = Getpathx(y);
-        runs.push_back(Cell_run(y, Even_at_or_above(x_P - reach), x_P - w));
-        runs.push_back(Cell_run(y, Even_at_or_above(x_P + w + 1), x_P + reach + 1));
-    }
-    runs.erase(std::remove_if(runs.begin(), runs.end(), [](const CellRun& r) { return r.net.size() < 2; }),
-               runs.end());
-    if (runs.empty()) return;
-    std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) { return a.level < b.level; });
-    const size_t bins = std::clamp<size_t>(runs.size() / 64, 1, 8);
-    for (size_t b = 0; b < bins; ++b) {
-        const LevelSpread spread = Runs_spread(runs.begin() + long(runs.size() * b / bins),
-                                               runs.begin() + long(runs.size() * (b + 1) / bins));
-        if (spread.count > 0) points.push_back(spread);
-    }
+    RowNoise noise;
+    noise.background_read = F * side_read / K;
+    noise.background_shot = F * side_shot / K;
+    noise.read = band.read + N * N * noise.background_read - 2.0 * N * shared_read;
+    noise.shot = band.shot + N * N * noise.background_shot - 2.0 * N * shared_shot;
+    return noise;
 }
 
 }  // namespace
@@ -375,95 +289,6 @@ double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multip
     return covariance / std::sqrt(variance_a * variance_b);
 }
 
-LevelSpread Segment_spread(const std::vector<double>& net, const std::vector<double>& laser, double cut)
-{
-    LevelSpread spread{0.0, 0.0, 0};
-    if (net.size() < 2) return spread;
-    std::vector<double> sorted = net;
-    const double centre = Median_in_place(sorted);
-    double sum = 0.0, level = 0.0;
-    int64_t kept = 0;
-    for (size_t i = 0; i < net.size(); ++i) {
-        if (std::fabs(net[i] - centre) > cut) continue;
-        sum += net[i];
-        level += laser[i];
-        ++kept;
-    }
-    if (kept < 2) return spread;
-    const double mean = sum / double(kept);
-    double squares = 0.0;
-    for (size_t i = 0; i < net.size(); ++i) {
-        if (std::fabs(net[i] - centre) > cut) continue;
-        squares += (net[i] - mean) * (net[i] - mean);
-    }
-    spread.level = level / double(kept);
-    spread.variance = squares / double(kept - 1);
-    spread.count = kept - 1;
-    return spread;
-}
-
-bool Fit_photon_transfer(const std::vector<LevelSpread>& points, double imposed_gain, double& a,
-                         double& gain)
-{
-    double Sw = 0.0, Sx = 0.0, Sy = 0.0, Sxx = 0.0, Sxy = 0.0;
-    double lowest = INFINITY, highest = -INFINITY;
-    for (const LevelSpread& p : points) {
-        if (!(p.variance > 0.0) || p.count <= 0) continue;
-        const double weight = double(p.count) / (p.variance * p.variance);
-        Sw += weight;
-        Sx += weight * p.level;
-        Sy += weight * p.variance;
-        Sxx += weight * p.level * p.level;
-        Sxy += weight * p.level * p.variance;
-        lowest = std::min(lowest, p.level);
-        highest = std::max(highest, p.level);
-    }
-    gain = not_given;
-    a = 0.0;
-    if (Sw <= 0.0) return false;
-    if (!std::isnan(imposed_gain)) {
-        gain = imposed_gain;
-        a = std::max((Sy - 0.5 * imposed_gain * Sx) / Sw, 0.0);
-        return true;
-    }
-    // A slope needs light: levels spread over at least 10 DN.
-    const double determinant = Sw * Sxx - Sx * Sx;
-    if (highest - lowest < 10.0 || !(determinant > 0.0)) {
-        a = Sy / Sw;
-        return false;
-    }
-    const double slope = (Sw * Sxy - Sx * Sy) / determinant;
-    if (!(slope > 0.0)) {
-        a = Sy / Sw;
-        return false;
-    }
-    gain = 2.0 * slope;
-    a = std::max((Sy - slope * Sx) / Sw, 0.0);
-    return true;
-}
-
-std::vector<LevelSpread> Photon_transfer_points()
-{
-    std::vector<LevelSpread> points;
-    // The covered pixels: runs of up to 16 whole cells along each cell row of each
-    // area, inside the frame.
-    std::vector<CellRun> runs;
-    for (int32_t i = 0; i < border_no; ++i) {
-        const PixelArea& area = border[i];
-        const int32_t x_end = std::min(area.x_to, hsize);
-        const int32_t y_end = std::min(area.y_to, vsize);
-        for (int32_t y0 = Even_at_or_above(std::max(area.y_from, 0)); y0 + 1 < y_end; y0 += 2) {
-            for (int32_t x0 = Even_at_or_above(std::max(area.x_from, 0)); x0 + 1 < x_end; x0 += 32) {
-                runs.push_back(Cell_run(y0, x0, std::min(x0 + 32, x_end)));
-            }
-        }
-    }
-    const LevelSpread covered = Runs_spread(runs.begin(), runs.end());
-    if (covered.count > 0) points.push_back(covered);
-    Side_band_points(points);
-    return points;
-}
-
 void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain, double saturation)
 {
     row_uncertainty.clear();
@@ -475,14 +300,14 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
                  : at_highest >= 2        ? double{maxvalue}
                                           : std::numeric_limits<double>::infinity();
 
-    const std::vector<LevelSpread> points = Photon_transfer_points();
+    const SensorNoise noise = Measure_sensor_noise(imposed_gain);
     frame_gain_estimated = std::isnan(imposed_gain);
-    double gain;
-    if (!Fit_photon_transfer(points, imposed_gain, cell_read_variance, gain)) {
-        double no_gain;
-        Fit_photon_transfer(points, 0.0, cell_read_variance, no_gain);
-    }
-    frame_gain = gain;
+    frame_gain = noise.gain;
+    frame_gain_sigma = noise.gain_sigma;
+    noise_bins = noise.bins;
+    // A cell's level is the mean of its two greens: half a sample's read variance.
+    cell_read_variance = noise.read_variance / 2.0;
+    dark_cell_read_variance = noise.dark_read_variance / 2.0;
 
     // Rows and their variances.
     std::vector<double> variance;
@@ -491,8 +316,14 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
         row.x = Getpathx(y);
         row.y = y;
         row.net = gnetto[row_uncertainty.size()];
-        variance.push_back(Row_noise(y, row.x, row));
+        const RowNoise noise = Row_noise(y, row.x, row);
+        row.read_part = noise.read;
+        row.shot_part = noise.shot;
+        variance.push_back(cell_read_variance * noise.read + Applied_gain() * noise.shot);
         row.sigma_net = std::sqrt(variance.back());
+        row.sigma_net_common = std::sqrt(dark_cell_read_variance * noise.read);
+        row.sigma_background = std::sqrt(cell_read_variance * noise.background_read +
+                                         Applied_gain() * noise.background_shot);
         row.weak = !(row.net >= 3.0 * row.sigma_net);
         row_uncertainty.push_back(row);
     }
@@ -551,6 +382,9 @@ FrameUncertainty Measured_uncertainty()
     measured.gain = frame_gain;
     measured.gain_estimated = frame_gain_estimated;
     measured.cell_read_variance = cell_read_variance;
+    measured.dark_cell_read_variance = dark_cell_read_variance;
+    measured.gain_sigma = frame_gain_sigma;
+    measured.noise_bins = noise_bins;
     measured.clip_level = clip_level;
     measured.beam_found = beam_found;
     return measured;

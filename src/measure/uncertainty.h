@@ -2,19 +2,15 @@
 // own data, and the flags of rows that do not measure what the path promises.
 //
 // Outline, after the beam signal stage has filled `gnetto`:
-//  1. Sensor noise by photon transfer. A colour cell's green level G is the mean of
-//     its two green samples, so its variance is half a sample's:
+//  1. Sensor noise. A colour cell's green level G is the mean of its two green
+//     samples, so its variance is half a sample's:
 //         v(G) = a + (gain / 2) * max(G, 0)            [DN^2]
-//     with G the laser picture's level above black and `a` half the sum of the two
-//     pictures' read-noise variances (the dark picture adds its own noise; without
-//     one, its share is 0). `a` and the gain are fitted (weighted least squares) to
-//     robust spreads of net cell levels: the sample variance of each run of
-//     neighbouring cells (each side band of a row, 16 cells of the covered pixels),
-//     without the cells beyond 5 x 1.4826 x the median absolute deviation of the
-//     runs of similar level (hot pixels, stars), pooled over the covered pixels (G about 0) and over the side
-//     bands of all rows in bins of level. Pooling keeps the spread free of the bias
-//     and scatter that the 15 or so cells of one row would give a row of its own. `--gain` imposes the gain,
-//     and `a` is then fitted alone.
+//     with G the laser picture's level above black and `a` half the read-noise
+//     variance of a sample of the net picture (laser and dark together; without a
+//     dark, the laser's alone). The gain and `a` come from the differences of the two
+//     greens of each cell of the sky away from the beam (measure/sensor_noise.h);
+//     `--gain` imposes the gain and `a` is then fitted alone. The dark's own share of
+//     `a`, common to every frame that uses the same dark, is kept apart.
 //  2. Band sum. Both columns of a cell read the same G, each divided by its own
 //     sensitivity S, so a cell enters the sum with the weight W = sum of 1/S over
 //     its band columns, and the weights add before they are squared:
@@ -30,6 +26,10 @@
 //         cov(G, m) = k v(G) / (S K)   (the median's linear influence).
 //  4. Net signal, net = sum - N m:
 //         var(net) = var(sum) + N^2 var(m) - 2 N sum over edge cells of W cov(G, m).
+//     Every term is linear in the cells' v(G), so var(net) = a * read + gain * shot
+//     with two parts that depend on the row's geometry and light only: a night can
+//     apply another gain and `a` (pooled over its frames) without measuring again.
+//     The dark's share of var(net) is a_dark * read.
 //  5. Scaling coefficient C and running median: each is the median of a window of
 //     net signals (rows counted as often as the window takes them), so
 //         var = F(window) * mean of the window's var(net),
@@ -53,6 +53,8 @@
 #include <utility>
 #include <vector>
 
+#include "measure/sensor_noise.h"
+
 
 struct RowUncertainty {
     int32_t x;                 // the beam's column on the row
@@ -61,6 +63,9 @@ struct RowUncertainty {
     double sigma_net;          // DN
     float background;          // side-band median m, DN per pixel after lens correction
     double sigma_background;   // DN
+    double sigma_net_common;   // the dark picture's share of sigma_net, DN
+    double read_part;          // var(net) = a * read_part + gain * shot_part
+    double shot_part;
     double sigma_signal;       // of net / C, arb. u.
     double sigma_median;       // of the normalised running median, arb. u.
     bool sat;
@@ -68,18 +73,13 @@ struct RowUncertainty {
     bool edge;
 };
 
-// A robust variance of a cell's net green level at a level: the points of the
-// photon-transfer fit.
-struct LevelSpread {
-    double level;      // mean laser green level of the cells, DN above black
-    double variance;   // estimated variance of one cell's net green level, DN^2
-    int64_t count;     // its degrees of freedom
-};
-
 extern std::vector<RowUncertainty> row_uncertainty;   // one per processed row
 extern double frame_gain;          // DN per electron used for the shot noise
 extern bool frame_gain_estimated;  // false when imposed
 extern double cell_read_variance;  // `a`: a cell's net green variance without light, DN^2
+extern double dark_cell_read_variance;   // the dark picture's share of `a`, DN^2
+extern double frame_gain_sigma;    // standard error of an estimated gain (NaN otherwise)
+extern std::vector<NoiseBin> noise_bins;   // the points the gain was fitted to
 extern double clip_level;          // sample level that flags `sat` (infinity: none)
 extern bool beam_found;            // false when most rows are weak
 
@@ -90,7 +90,10 @@ struct FrameUncertainty {
     std::vector<RowUncertainty> rows;   // one per processed row
     double gain = not_given;            // DN per electron (NaN: the frame gave none)
     bool gain_estimated = false;        // false when imposed
+    double gain_sigma = not_given;
     double cell_read_variance = 0.0;
+    double dark_cell_read_variance = 0.0;
+    std::vector<NoiseBin> noise_bins;
     double clip_level = std::numeric_limits<double>::infinity();
     bool beam_found = false;
 };
@@ -109,22 +112,6 @@ double Median_variance_factor(const std::vector<int32_t>& multiplicities);
 // multiplicities[i].first times in the first list and .second times in the second.
 // From 2000 draws of a fixed stream (the same figure in every run).
 double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multiplicities);
-
-// Spread of a run of neighbouring cells from their net green levels and laser green
-// levels: of the cells within `cut` of the run's median (the others are hot pixels,
-// stars), the mean laser level, the sample variance of the net levels and its
-// degrees of freedom (count 0 when fewer than two cells are left).
-LevelSpread Segment_spread(const std::vector<double>& net, const std::vector<double>& laser, double cut);
-
-// Weighted least-squares line variance = a + (gain / 2) * level through the points
-// (weights count / variance^2). With `imposed_gain` a number, only `a` is fitted.
-// Returns false, leaving `gain` NaN, when the levels span too little for a slope.
-bool Fit_photon_transfer(const std::vector<LevelSpread>& points, double imposed_gain, double& a,
-                         double& gain);
-
-// The photon-transfer points of the frame: the covered pixels and the side bands of
-// the processed rows in up to eight bins of level. Needs the levels measured.
-std::vector<LevelSpread> Photon_transfer_points();
 
 // Fills the run state above for the processed rows, after the beam signal stage
 // (`coefficient` and `row90` as it gave them). `imposed_gain` (DN per electron) and

@@ -1,0 +1,284 @@
+#include "measure/sensor_noise.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "base/image_plane.h"
+#include "base/settings.h"
+#include "input/laserpath.h"
+#include "model/levels.h"
+
+namespace {
+
+constexpr double mad_to_sigma = 1.4826;
+constexpr double clip_sigmas = 5.0;
+constexpr int32_t histogram_reach = 4096;   // |d| kept in the dense histogram
+constexpr int32_t box_half = 3;             // the local level: 7 x 7 cells
+constexpr int32_t sky_bins = 24;
+constexpr double path_margin = 20.0;        // pixels beyond the side bands' reach
+constexpr double circle_margin = 24.0;      // pixels inside the image circle
+
+// The beam's column at row y along the path as a smooth line: interpolated between
+// the path points without rounding, extended straight beyond the first and last.
+double Path_column(double y)
+{
+    const std::vector<PathPoint>& p = laserpath;
+    size_t upper = 1;
+    while (upper + 1 < p.size() && (p[upper].y < y || p[upper].y == p[upper - 1].y)) ++upper;
+    size_t lower = upper - 1;
+    while (lower > 0 && p[lower].y == p[upper].y) --lower;
+    const double dy = double(p[upper].y) - p[lower].y;
+    if (dy == 0.0) return p[lower].x;
+    return p[lower].x + (y - p[lower].y) * (double(p[upper].x) - p[lower].x) / dy;
+}
+
+// The two green samples of the cell with origin (x0, y0) of a plane (0 for an empty
+// dark plane).
+std::pair<int32_t, int32_t> Greens(const ImagePlane& plane, int32_t x0, int32_t y0)
+{
+    if (plane.empty()) return {0, 0};
+    const size_t top = size_t(hsize) * size_t(y0) + size_t(x0);
+    return {plane[top + 1], plane[top + size_t(hsize)]};
+}
+
+int32_t Net_difference(int32_t x0, int32_t y0)
+{
+    const auto [l1, l2] = Greens(value, x0, y0);
+    const auto [d1, d2] = Greens(value_bckg, x0, y0);
+    return (l1 - l2) - (d1 - d2);
+}
+
+// The covered pixels' three differences: net, laser alone, dark alone.
+struct CoveredBins {
+    DifferenceHistogram net, laser, dark;
+};
+
+CoveredBins Covered_differences()
+{
+    CoveredBins covered;
+    for (int32_t i = 0; i < border_no; ++i) {
+        const PixelArea& area = border[i];
+        const int32_t x_end = std::min(area.x_to, hsize);
+        const int32_t y_end = std::min(area.y_to, vsize);
+        for (int32_t y0 = std::max(area.y_from, 0) + std::max(area.y_from, 0) % 2; y0 + 1 < y_end; y0 += 2) {
+            for (int32_t x0 = std::max(area.x_from, 0) + std::max(area.x_from, 0) % 2; x0 + 1 < x_end; x0 += 2) {
+                const auto [l1, l2] = Greens(value, x0, y0);
+                const auto [d1, d2] = Greens(value_bckg, x0, y0);
+                const double level = 0.5 * (l1 + l2) - zero_level_G;
+                covered.net.Add((l1 - l2) - (d1 - d2), level);
+                covered.laser.Add(l1 - l2, level);
+                covered.dark.Add(d1 - d2, level);
+            }
+        }
+    }
+    return covered;
+}
+
+// Walks the sky's usable cells with their local level: visit(x0, y0, level) for every
+// cell well inside the image circle and away from the beam, whose 7 x 7 cells lie in
+// the active picture area, every `step`-th cell row and column.
+template <typename Visit>
+void Sky_cells(int32_t step, Visit visit)
+{
+    const int32_t columns = hsize / 2, rows = vsize / 2;
+    if (columns <= 2 * box_half || rows <= 2 * box_half) return;
+    const double keep_out = double(Side_band_reach()) + path_margin + 1.0;
+    const double radius = double(rmax) - circle_margin;
+    // Sums of the two greens over 7 cell rows, per cell column.
+    std::vector<int64_t> column_sums(size_t(columns), 0);
+    const auto add_row = [&](int32_t cy, int sign) {
+        for (int32_t cx = 0; cx < columns; ++cx) {
+            const auto [g1, g2] = Greens(value, 2 * cx, 2 * cy);
+            column_sums[size_t(cx)] += sign * (int64_t{g1} + g2);
+        }
+    };
+    for (int32_t cy = 0; cy < 2 * box_half; ++cy) add_row(cy, 1);
+    for (int32_t cy = box_half; cy + box_half < rows; ++cy) {
+        add_row(cy + box_half, 1);
+        if (cy > box_half) add_row(cy - box_half - 1, -1);
+        if ((cy - box_half) % step != 0) continue;
+        // The box lies in the active picture area.
+        if (2 * (cy - box_half) < picture.y_from || 2 * (cy + box_half) + 1 > picture.y_to) continue;
+        const double y = 2.0 * cy + 0.5;
+        const double dy = y - ycentre;
+        if (std::fabs(dy) > radius) continue;
+        const double half_chord = std::sqrt(radius * radius - dy * dy);
+        const double beam = Path_column(y);
+        int64_t box = 0;
+        for (int32_t cx = 0; cx < 2 * box_half; ++cx) box += column_sums[size_t(cx)];
+        for (int32_t cx = box_half; cx + box_half < columns; ++cx) {
+            box += column_sums[size_t(cx + box_half)];
+            if (cx > box_half) box -= column_sums[size_t(cx - box_half - 1)];
+            if ((cx - box_half) % step != 0) continue;
+            if (2 * (cx - box_half) < picture.x_from || 2 * (cx + box_half) + 1 > picture.x_to) continue;
+            const double x = 2.0 * cx + 0.5;
+            if (std::fabs(x - xcentre) > half_chord || std::fabs(x - beam) <= keep_out) continue;
+            const double cells = double((2 * box_half + 1) * (2 * box_half + 1));
+            visit(2 * cx, 2 * cy, 0.5 * double(box) / cells - zero_level_G);
+        }
+    }
+}
+
+}  // namespace
+
+void DifferenceHistogram::Add(int32_t d, double level)
+{
+    if (counts.empty()) counts.assign(2 * size_t(histogram_reach) + 1, 0);
+    if (d >= -histogram_reach && d <= histogram_reach) {
+        ++counts[size_t(d + histogram_reach)];
+    } else {
+        outside.emplace_back(d, 1);
+    }
+    level_sum += level;
+    ++total;
+}
+
+NoiseBin DifferenceHistogram::Robust_bin() const
+{
+    NoiseBin bin;
+    if (total < 3) return bin;
+    // All values, sorted, as (value, count).
+    std::vector<std::pair<int32_t, int64_t>> values = outside;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] > 0) values.emplace_back(int32_t(i) - histogram_reach, counts[i]);
+    }
+    std::sort(values.begin(), values.end());
+    const auto element = [&values](int64_t index, const auto& key) {
+        // The element at `index` of the list sorted by key(value).
+        std::vector<std::pair<double, int64_t>> keyed;
+        for (const auto& [v, n] : values) keyed.emplace_back(key(v), n);
+        std::sort(keyed.begin(), keyed.end());
+        for (const auto& [k, n] : keyed) {
+            if (index < n) return k;
+            index -= n;
+        }
+        return keyed.back().first;
+    };
+    const double centre = element(total / 2, [](int32_t v) { return double(v); });
+    const double mad = element(total / 2, [centre](int32_t v) { return std::fabs(v - centre); });
+    const double cut = clip_sigmas * mad_to_sigma * std::max(mad, 0.5);
+    double sum = 0.0, squares = 0.0;
+    int64_t kept = 0;
+    for (const auto& [v, n] : values) {
+        if (std::fabs(v - centre) > cut) continue;
+        sum += double(v) * double(n);
+        kept += n;
+    }
+    if (kept < 3) return bin;
+    const double mean = sum / double(kept);
+    for (const auto& [v, n] : values) {
+        if (std::fabs(v - centre) > cut) continue;
+        squares += (v - mean) * (v - mean) * double(n);
+    }
+    bin.level = level_sum / double(total);
+    bin.variance = squares / double(kept - 1);
+    bin.count = kept;
+    return bin;
+}
+
+bool Fit_difference_variance(const std::vector<NoiseBin>& bins, double imposed_c1, double& c0,
+                             double& c1, double& c1_sigma)
+{
+    c0 = 0.0;
+    c1 = std::numeric_limits<double>::quiet_NaN();
+    c1_sigma = std::numeric_limits<double>::quiet_NaN();
+    double lowest = INFINITY, highest = -INFINITY;
+    for (const NoiseBin& bin : bins) {
+        if (bin.count < 3 || !(bin.variance > 0.0)) continue;
+        lowest = std::min(lowest, bin.level);
+        highest = std::max(highest, bin.level);
+    }
+    if (!(highest >= lowest)) return false;
+    const bool imposed = !std::isnan(imposed_c1);
+    bool sloped = !imposed && highest - lowest >= 10.0;
+    double slope = imposed ? imposed_c1 : 0.0;
+    double intercept = 0.0;
+    // Weights from the model of the previous round (the bins' own variances first).
+    for (int round = 0; round < 6; ++round) {
+        double Sw = 0.0, Sx = 0.0, Sy = 0.0, Sxx = 0.0, Sxy = 0.0;
+        for (const NoiseBin& bin : bins) {
+            if (bin.count < 3 || !(bin.variance > 0.0)) continue;
+            const double model = round == 0 ? bin.variance : std::max(intercept + slope * bin.level, 1e-9);
+            const double w = double(bin.count - 1) / (2.0 * model * model);
+            Sw += w;
+            Sx += w * bin.level;
+            Sy += w * bin.variance;
+            Sxx += w * bin.level * bin.level;
+            Sxy += w * bin.level * bin.variance;
+        }
+        const double determinant = Sw * Sxx - Sx * Sx;
+        if (sloped && determinant > 0.0) {
+            slope = (Sw * Sxy - Sx * Sy) / determinant;
+            intercept = (Sy - slope * Sx) / Sw;
+            c1_sigma = std::sqrt(Sw / determinant);
+        } else {
+            if (!imposed) slope = 0.0;
+            intercept = (Sy - slope * Sx) / Sw;
+        }
+    }
+    c0 = std::max(intercept, 0.0);
+    if (imposed) {
+        c1 = imposed_c1;
+        return true;
+    }
+    if (!sloped || !(slope > 0.0)) {
+        // No light to fit a slope to: the weighted mean spread as read noise.
+        c1_sigma = std::numeric_limits<double>::quiet_NaN();
+        return false;
+    }
+    // The standard error grows with the scatter beyond the model's.
+    double chi2 = 0.0;
+    int dof = -2;
+    for (const NoiseBin& bin : bins) {
+        if (bin.count < 3 || !(bin.variance > 0.0)) continue;
+        const double model = std::max(intercept + slope * bin.level, 1e-9);
+        chi2 += (bin.variance - model) * (bin.variance - model) * double(bin.count - 1) / (2.0 * model * model);
+        ++dof;
+    }
+    if (dof > 0 && chi2 > dof) c1_sigma *= std::sqrt(chi2 / dof);
+    c1 = slope;
+    return true;
+}
+
+SensorNoise Measure_sensor_noise(double imposed_gain)
+{
+    SensorNoise noise;
+    const CoveredBins covered = Covered_differences();
+    const NoiseBin covered_net = covered.net.Robust_bin();
+    if (covered_net.count > 0) noise.bins.push_back(covered_net);
+
+    // The bins' edges from the local levels of every third cell, then every cell.
+    std::vector<double> levels;
+    Sky_cells(3, [&levels](int32_t, int32_t, double level) { levels.push_back(level); });
+    std::vector<double> edges;
+    if (levels.size() >= size_t(sky_bins) * 64) {
+        std::sort(levels.begin(), levels.end());
+        for (int32_t b = 1; b < sky_bins; ++b) edges.push_back(levels[levels.size() * size_t(b) / sky_bins]);
+    }
+    std::vector<DifferenceHistogram> sky(edges.size() + 1);
+    if (!levels.empty()) {
+        Sky_cells(1, [&](int32_t x0, int32_t y0, double level) {
+            const size_t b = size_t(std::upper_bound(edges.begin(), edges.end(), level) - edges.begin());
+            sky[b].Add(Net_difference(x0, y0), level);
+        });
+    }
+    for (const DifferenceHistogram& histogram : sky) {
+        const NoiseBin bin = histogram.Robust_bin();
+        if (bin.count > 0) noise.bins.push_back(bin);
+    }
+
+    double c0, c1, c1_sigma;
+    const double imposed_c1 = std::isnan(imposed_gain) ? imposed_gain : 2.0 * imposed_gain;
+    noise.gain_fitted = Fit_difference_variance(noise.bins, imposed_c1, c0, c1, c1_sigma) && std::isnan(imposed_gain);
+    noise.gain = c1 / 2.0;
+    noise.gain_sigma = c1_sigma / 2.0;
+    noise.read_variance = c0 / 2.0;
+    if (!value_bckg.empty() && covered_net.count > 0) {
+        const double v_laser = covered.laser.Robust_bin().variance;
+        const double v_dark = covered.dark.Robust_bin().variance;
+        noise.dark_read_variance =
+            std::clamp((covered_net.variance - v_laser + v_dark) / 4.0, 0.0, noise.read_variance);
+    }
+    return noise;
+}
