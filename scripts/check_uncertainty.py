@@ -1,19 +1,28 @@
 #!/usr/bin/python3
-"""Checks the row uncertainties against generated scenes of known truth.
+"""Checks the night's noise model against generated nights of known truth.
 
-For each sensor set-up (gain in DN per electron, read noise in DN) it writes a night
-of frames with independent noise and no dark picture (and one frame with a dark
-picture), runs tavrolin-sigmas on each and prints:
-  - the frame's gain estimate against the truth;
-  - pulls (measured net - expected net) / sigma.net over the bright rows: their SD;
-  - per row, the observed SD of net across the frames against the mean predicted
-    sigma.net: the median ratio over bright rows and over faint rows.
-Bright rows have an expected signal-to-noise ratio of at least 20, faint rows less;
-in a set-up where all rows are bright the lower half by signal-to-noise is shown as
-well. Needs Debian's python3-numpy.
+For each case of a grid (gain, read noise, sky, beam width, wander, green mismatch,
+hot pixels, darks) it writes a night of frames of one scene with independent noise,
+runs tavrolin-night on it and prints:
+  - gain: the frames' median estimate and the night's pooled one against the truth;
+  - read: the read noise from `a` against the truth (the pictures' read noise with
+    the integer rounding of the samples, 1/12 DN^2 each; a master of D darks has the
+    variance of the median of D);
+  - obs/pred: the observed spread of single rows' net signals across the frames
+    against the sigmas the frames predict for their own noise (the square root of
+    summed variances), bright rows (expected S/N >= 20) and faint rows apart. With a
+    shared dark its noise is common to the frames and not in their spread: the
+    prediction is sigma.net without its common part;
+  - pull SD: the night's normalised profile against the truth, over the rows used by
+    every frame, with each row's own and common errors (the normalisation's error,
+    common to every row, is one draw per night and left out of the rows' pulls).
+A saturated night follows: the worst chi^2 per degree of freedom of its rows.
 
-Usage: scripts/check_uncertainty.py BUILD_DIR WORK_DIR [FRAMES]
+Usage: scripts/check_uncertainty.py BUILD_DIR WORK_DIR [FRAMES] [--quick]
+Needs Debian's python3-numpy.
 """
+import json
+import math
 import os
 import shutil
 import subprocess
@@ -21,75 +30,153 @@ import sys
 
 import numpy as np
 
-SETUPS = [(1.0, 6.0), (3.0, 6.0), (1.0, 20.0), (3.0, 120.0)]
+# Variance factor of the median of D unit normal values (exact order statistics).
+MEDIAN_FACTOR = {1: 1.0, 3: 0.4487}
 
-def run_frame(build, folder, seed, gain, read_noise, dark):
-    options = ["--seed", str(seed), "--gain", str(gain), "--read-noise", str(read_noise)]
-    if not dark:
-        options.append("--no-dark")
-    subprocess.run([os.path.join(build, "tools", "tavrolin-scene")] + options + [folder],
+# gain, read noise, sky, beam sigma, wander, green mismatch, hot pixels, darks
+GRID = [
+    (0.5, 2, 150, 2.5, 0, 0.02, 0, 0),
+    (0.5, 5, 600, 4.0, 2, 0.0, 500, 1),
+    (0.5, 20, 1500, 7.0, 0, 0.02, 0, 3),
+    (0.5, 120, 400, 3.5, 2, 0.0, 500, 1),
+    (2.2, 2, 1500, 3.5, 0, 0.0, 500, 1),
+    (2.2, 5, 250, 7.0, 2, 0.02, 0, 0),
+    (2.2, 20, 150, 5.0, 0, 0.0, 500, 3),
+    (2.2, 120, 1000, 2.5, 2, 0.02, 0, 0),
+    (8.0, 2, 400, 5.0, 2, 0.02, 500, 3),
+    (8.0, 5, 150, 3.5, 0, 0.0, 0, 1),
+    (8.0, 20, 600, 2.5, 2, 0.0, 500, 0),
+    (8.0, 120, 1500, 7.0, 0, 0.02, 0, 1),
+]
+# The pull checks: the default beam, a shared dark and none.
+PULLS = [(2.2, 6, 250, 3.5, 0, 0.0, 0, 1), (2.2, 6, 250, 3.5, 0, 0.0, 0, 0)]
+
+
+def table(path):
+    lines = [l for l in open(path).read().splitlines() if not l.startswith("#")]
+    names = lines[0].split("\t")
+    rows = [l.split("\t") for l in lines[1:]]
+    return {name: [r[i] for r in rows] for i, name in enumerate(names)}
+
+
+def numbers(column):
+    return np.array([float(v) for v in column])
+
+
+def run_night(build, folder, seed, case, frames, extra=()):
+    gain, read, sky, sigma, wander, mismatch, hot, darks = case
+    if os.path.exists(folder):
+        shutil.rmtree(folder)
+    options = ["--seed", str(seed), "--gain", str(gain), "--read-noise", str(read), "--sky", str(sky),
+               "--beam-sigma", str(sigma), "--wander", str(wander), "--green-mismatch", str(mismatch),
+               "--hot-pixels", str(hot), "--frames", str(frames), "--darks", str(darks)] + list(extra)
+    subprocess.run([os.path.join(build, "tools", "tavrolin-scene")] + options + [folder], check=True,
+                   stdout=subprocess.DEVNULL)
+    pictures = sorted(f for f in os.listdir(folder) if f.startswith("scene_laser"))
+    dark = sorted(f for f in os.listdir(folder) if f.startswith("scene_dark"))
+    command = [os.path.abspath(os.path.join(build, "tavrolin-night")), "--out", "night", "--jobs", "2",
+               "--no-pictures"] + ["--dark=" + d for d in dark] + (["--dark", "NODARK"] if not dark else []) + pictures
+    result = subprocess.run(command, cwd=folder, capture_output=True, text=True)
+    record = json.load(open(os.path.join(folder, "night", "night.json")))
+    truth = table(os.path.join(folder, "scene_truth.txt"))
+    return result.returncode, record, truth, pictures
+
+
+def frame_tables(folder, pictures):
+    return [table(os.path.join(folder, "night", p[:-4], "profile.tsv")) for p in pictures]
+
+
+def beam_scale_for_faint_rows(build, work, case):
+    """A beam scale that puts the rows' expected S/N about 20 in the middle, so that
+    bright and faint rows both occur."""
+    gain, read, sky, sigma, wander, mismatch, hot, darks = case
+    folder = os.path.join(work, "probe")
+    subprocess.run([os.path.join(build, "tools", "tavrolin-scene"), "--gain", str(gain), "--read-noise", str(read),
+                    "--sky", str(sky), "--beam-sigma", str(sigma), "--darks", str(min(darks, 1)), folder],
                    check=True, stdout=subprocess.DEVNULL)
-    out = subprocess.run([os.path.abspath(os.path.join(build, "tools", "tavrolin-sigmas"))], cwd=folder,
-                         check=True, capture_output=True, text=True).stdout
-    lines = out.splitlines()
-    header = dict(zip(lines[0].split()[1::2], lines[0].split()[2::2]))
-    table = np.genfromtxt(lines[1:], names=True, dtype=None, encoding=None)
-    truth = np.genfromtxt(os.path.join(folder, "scene_truth.txt"), names=True)
-    for name in os.listdir(folder):
-        if name.endswith(".pgm"):
-            os.remove(os.path.join(folder, name))
-    return float(header["gain"]), header.get("beam_found", lines[0].split()[-1]), table, truth
+    truth = table(os.path.join(folder, "scene_truth.txt"))
+    shutil.rmtree(folder)
+    snr = np.median(numbers(truth["net(expected)"]) / numbers(truth["net.sigma"]))
+    return 540000.0 * min((20.0 / snr) ** 1.5, 20.0)
+
+
+def check_case(build, work, seed, case, frames):
+    gain, read, sky, sigma, wander, mismatch, hot, darks = case
+    folder = os.path.join(work, "case")
+    scale = beam_scale_for_faint_rows(build, work, case)
+    code, record, truth, pictures = run_night(build, folder, seed, case, frames, ["--beam-scale", "%.6g" % scale])
+    measured = [f for f in record["frames"] if f["status"] == "measured"]
+    gains = np.array([f["gain"] for f in measured])
+    pooled = record["combination"]["gain"]["pooled_value"]
+    a = np.median([f["cell_read_variance"] for f in measured])
+    dark_variance = 0.0 if darks == 0 else MEDIAN_FACTOR[darks] * read ** 2 + 1.0 / 12
+    read_true = math.sqrt(read ** 2 + 1.0 / 12 + dark_variance)
+    read_found = math.sqrt(2 * a)
+    tables = frame_tables(folder, pictures)
+    net = np.array([numbers(t["net(DN)"]) for t in tables])
+    total = np.array([numbers(t["sigma.net(DN)"]) for t in tables])
+    common = np.array([numbers(t["sigma.net.common(DN)"]) for t in tables])
+    flagged = np.array([[f != "-" and f != "weak" for f in t["flags"]] for t in tables]).any(axis=0)
+    own = np.sqrt(np.maximum(total ** 2 - (common ** 2 if darks else 0), 0))
+    snr = numbers(truth["net(expected)"]) / numbers(truth["net.sigma"])
+    observed = np.var(net, axis=0, ddof=1)
+    predicted = np.mean(own ** 2, axis=0)
+    ratios = []
+    for rows in (snr >= 20, snr < 20):
+        rows = rows & ~flagged
+        ratios.append(math.sqrt(observed[rows].sum() / predicted[rows].sum()) if rows.sum() > 0 else float("nan"))
+    print("g %-4g rn %-4g sky %-5g beam %-4g wander %g mismatch %-4g hot %-4d darks %d | exit %d | "
+          "gain %+6.2f %% (pooled %+6.2f %%) | read %+6.2f %% | obs/pred bright %.3f faint %.3f" % (
+              gain, read, sky, sigma, wander, mismatch, hot, darks, code,
+              100 * (np.median(gains) / gain - 1), 100 * ((pooled or float("nan")) / gain - 1),
+              100 * (read_found / read_true - 1), ratios[0], ratios[1]), flush=True)
+    return folder
+
+
+def check_pulls(build, work, seed, case, frames, nights):
+    pulls = []
+    for n in range(nights):
+        folder = os.path.join(work, "pulls")
+        code, record, truth, pictures = run_night(build, folder, seed + 1000 * n, case, frames)
+        night = table(os.path.join(folder, "night", "night_profile.tsv"))
+        used = numbers(night["used"])
+        rows = used == frames
+        signal = numbers(night["signal(arb.u.)"])
+        # Each row's own and common (dark) errors; the normalisation's, common to
+        # every row, would shift them all together and is not in a row's pull.
+        error = np.hypot(numbers(night["sigma.signal(arb.u.)"]), numbers(night["sigma.signal.common(arb.u.)"]))
+        pulls.append(((signal - numbers(truth["signal(truth)"])) / error)[rows])
+    pulls = np.concatenate(pulls)
+    print("pull SD of the night mean, %d nights of %d frames, darks %d: %.3f over %d rows" % (
+        nights, frames, case[7], np.std(pulls), len(pulls)), flush=True)
+
+
+def check_saturated(build, work, frames):
+    case = (2.2, 6, 250, 3.5, 0, 0.0, 0, 1)
+    folder = os.path.join(work, "saturated")
+    code, record, truth, pictures = run_night(build, folder, 7, case, frames,
+                                              ["--white-level", "15000"])
+    night = table(os.path.join(folder, "night", "night_profile.tsv"))
+    chi2 = numbers(night["chi2/dof"])
+    chi2_net = numbers(night["chi2.net/dof"])
+    excluded = numbers(night["excluded"])
+    print("saturated night: exit %d, %d rows with excluded frames, worst chi2/dof %.2f, worst chi2.net/dof %.2f" % (
+        code, int((excluded > 0).sum()), np.nanmax(chi2), np.nanmax(chi2_net)), flush=True)
+
 
 def main():
-    build, work = sys.argv[1], sys.argv[2]
-    frames = int(sys.argv[3]) if len(sys.argv) > 3 else 8
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    quick = "--quick" in sys.argv
+    build, work = args[0], args[1]
+    frames = int(args[2]) if len(args) > 2 else 12
     os.makedirs(work, exist_ok=True)
-    for gain, read_noise in SETUPS:
-        print("== gain %g DN/e, read noise %g DN" % (gain, read_noise))
-        nets, sigmas, gains, pulls = [], [], [], []
-        for i in range(frames):
-            folder = os.path.join(work, "g%g_r%g_%d" % (gain, read_noise, i))
-            g, found, table, truth = run_frame(build, folder, 100 + i, gain, read_noise, False)
-            snr = truth["netexpected"] / truth["netsigma"]
-            gains.append(g)
-            nets.append(table["net"])
-            sigmas.append(table["sigmanet"])
-            pull = (table["net"] - truth["netexpected"]) / table["sigmanet"]
-            pulls.append(pull[snr >= 20])
-            shutil.rmtree(folder)
-        gains = np.array(gains)
-        print("gain estimates: %s; worst %.1f %% from the truth" % (
-            " ".join("%.3f" % g for g in gains), 100 * np.max(np.abs(gains / gain - 1))))
-        print("pulls over bright rows, no dark: per frame SD %s; pooled SD %.3f over %d rows" % (
-            " ".join("%.3f" % np.std(p) for p in pulls), np.std(np.concatenate(pulls)),
-            sum(len(p) for p in pulls)))
-        nets, sigmas = np.array(nets), np.array(sigmas)
-        observed = np.std(nets, axis=0, ddof=1)
-        predicted = np.sqrt(np.mean(sigmas ** 2, axis=0))
-        ratio = observed / predicted
-        groups = [("bright (S/N >= 20)", snr >= 20), ("faint (S/N < 20)", snr < 20)]
-        if np.all(snr >= 20):
-            groups.append(("lower half by S/N (%.0f to %.0f)" % (snr.min(), np.median(snr)),
-                           snr < np.median(snr)))
-        for label, rows in groups:
-            if rows.sum() == 0:
-                print("%s: no rows" % label)
-                continue
-            print("%s, %d rows, %d frames: median observed/predicted %.3f, RMS ratio %.3f" % (
-                label, rows.sum(), frames, np.median(ratio[rows]),
-                np.sqrt(np.mean(observed[rows] ** 2) / np.mean(predicted[rows] ** 2))))
-        folder = os.path.join(work, "g%g_r%g_dark" % (gain, read_noise))
-        g, found, table, truth = run_frame(build, folder, 7, gain, read_noise, True)
-        snr = truth["netexpected"] / truth["netsigma"]
-        pull = (table["net"] - truth["netexpected"]) / table["sigmanet"]
-        print("with a dark picture: gain %.3f, pulls over %d bright rows SD %.3f, beam found %s" % (
-            g, (snr >= 20).sum(), np.std(pull[snr >= 20]), found))
-        shutil.rmtree(folder)
-    # For the median of n chi values with n - 1 = 7 degrees of freedom the expected
-    # median ratio of a perfect prediction is below 1:
-    print("note: for %d frames a perfect prediction gives a median ratio of about %.3f" % (
-        frames, np.sqrt(np.median(np.random.default_rng(1).chisquare(frames - 1, 200000)) /
-                        (frames - 1))))
+    for i, case in enumerate(GRID[:3] if quick else GRID):
+        check_case(build, work, 100 + i, case, frames)
+    for case in PULLS:
+        check_pulls(build, work, 500, case, 12, 1 if quick else 3)
+    check_saturated(build, work, 6)
+    shutil.rmtree(work)
+
 
 if __name__ == "__main__":
     main()

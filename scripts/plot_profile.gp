@@ -34,7 +34,7 @@ set grid
 set key top right
 if (logy) { set logscale y }
 
-header = system("head -n 1 '".data."'")
+header = system("grep -v '^#' '".data."' | head -n 1")
 angle = "s.angle(deg)"
 signal = "signal(arb.u.)"
 median = "median(arb.u.)"

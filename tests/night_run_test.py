@@ -187,7 +187,7 @@ def sha256sum(path):
 
 def table(path):
     with open(path) as f:
-        return [line.rstrip("\n").split("\t") for line in f][1:]
+        return [line.rstrip("\n").split("\t") for line in f if not line.startswith("#")][1:]
 
 
 def pgm_samples(path):
@@ -277,6 +277,15 @@ def night(night_exe, tavrolin, scene_tool):
               ["console.txt", "profile.tsv", "quicklook.png", "tavrolin_data.txt"], "a frame's products by default")
         netcdf_checks([os.path.join(folder, "night-dng"), out])
 
+        # A frame that measured nothing (a dark given as a frame) fails with no_beam and
+        # stays out of the night.
+        r = run([night_exe, "--out", "night-nobeam", "--no-pictures", "--dark", "scene_dark.pgm",
+                 "scene_laser.pgm", "scene_dark_2.pgm"], folder)
+        check(r.returncode == 7 and "scene_dark_2: failed (code 2): no_beam" in r.stdout,
+              "a dark given as a frame: exit %d, %r" % (r.returncode, r.stdout))
+        nobeam = table(os.path.join(folder, "night-nobeam", "night_profile.tsv"))
+        check(all(row[7] == "1" for row in nobeam), "the failed frame is in no row of the night profile")
+
         # Each measured frame against tavrolin in a folder with that frame and the
         # master dark under the names the night gave them.
         tables = []
@@ -301,10 +310,15 @@ def night(night_exe, tavrolin, scene_tool):
 
         # night_profile.tsv from the frames' tables.
         profile = open(os.path.join(out, "night_profile.tsv")).read().splitlines()
+        check(profile[0].startswith("# normalised once: coefficient "), "the normalisation line: %r" % profile[0])
+        profile = profile[1:]
         check(profile[0] == "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
                             "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
                             "median(arb.u.)\tdz(deg)\tbeta.rel(arb.u.)\tsigma.beta.rel(arb.u.)\t"
-                            "beta.mol.rel(arb.u.)\tratio\tsigma.ratio\tbeta.fit(arb.u.)", "profile header")
+                            "beta.mol.rel(arb.u.)\tratio\tsigma.ratio\tbeta.fit(arb.u.)\t"
+                            "used\texcluded\tnet(DN)\tsigma.net(DN)\tsigma.net.common(DN)\t"
+                            "chi2.net/dof\tsignal(arb.u.)\tsigma.signal(arb.u.)\tsigma.signal.common(arb.u.)\t"
+                            "sigma.signal.total(arb.u.)", "profile header")
         # The frames' own sigmas of the signal, from their profile.tsv.
         sigmas = [table(os.path.join(out, frame, "profile.tsv"))
                   for frame in ("scene_laser", "scene_laser_2", "scene_laser_3")]

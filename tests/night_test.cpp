@@ -233,6 +233,64 @@ TEST(NightProfile, OneFrameHasNoStandardErrorAndAMissingRowIsNotCounted)
     EXPECT_TRUE(Combine_profile({failed}).empty());
 }
 
+// A frame whose rows carry their noise: var(net) = a * 1 (no shot noise), the dark's
+// share a_dark * 1.
+FrameRecord Noisy(const std::vector<float>& nets, double a, double a_dark)
+{
+    FrameRecord record = Measured(std::vector<float>(nets.size(), 1.0f));
+    record.row90 = 14;
+    record.gain = std::numeric_limits<double>::quiet_NaN();
+    record.gain_estimated = false;
+    record.cell_read_variance = a;
+    record.dark_cell_read_variance = a_dark;
+    for (const float net : nets) {
+        RowUncertainty row{};
+        row.net = net;
+        row.read_part = 1.0;
+        row.common_part = 1.0;
+        record.row_uncertainty.push_back(row);
+    }
+    return record;
+}
+
+TEST(NightProfile, FramesScaledLeftOutWhereFlaggedOrFarCombinedByTheirErrorsAndNormalisedOnce)
+{
+    Reset_run_parameters();
+    median = 2;   // the 90-degree window: rows 12, 14 and 16
+    const std::vector<float> nets = {100.0f, 200.0f, 300.0f, 400.0f, 500.0f};
+    std::vector<float> twice;
+    for (const float net : nets) twice.push_back(2.0f * net);
+    std::vector<FrameRecord> frames = {Noisy(nets, 4.0, 1.0), Noisy(twice, 4.0, 1.0), Noisy(nets, 4.0, 1.0)};
+    frames[2].row_uncertainty[1].sat = true;            // row 12 of the third frame: saturated
+    frames[0].row_uncertainty[4].net = 500.0f + 50.0f;  // row 18 of the first: far beyond 5 sigma
+    NightCombination combination;
+    const std::vector<ProfileRow> profile = Combine_profile(frames, &combination);
+    ASSERT_EQ(profile.size(), 5u);
+    ASSERT_EQ(combination.scales.size(), 3u);
+    EXPECT_DOUBLE_EQ(combination.scales[1] / combination.scales[0], 2.0);   // twice the laser energy
+    for (size_t k = 0; k < nets.size(); ++k) {
+        EXPECT_DOUBLE_EQ(profile[k].net, nets[k]) << "row " << k;
+        EXPECT_NEAR(profile[k].chi2_net, 0.0, 1e-12);
+    }
+    // Own variances a - a_dark = 3 per frame, divided by the square of the scale;
+    // the dark's share, sigma 1, is common: their weighted mean, not divided by n.
+    EXPECT_DOUBLE_EQ(profile[0].sigma_net, 1.0 / std::sqrt(1.0 / 3.0 + 4.0 / 3.0 + 1.0 / 3.0));
+    EXPECT_DOUBLE_EQ(profile[0].sigma_net_common, (1.0 / 3.0 + 4.0 / 3.0 * 0.5 + 1.0 / 3.0) / 2.0);
+    EXPECT_EQ(profile[0].used, 3);
+    EXPECT_EQ(profile[1].used, 2);
+    EXPECT_EQ(profile[1].excluded, 1);
+    EXPECT_EQ(profile[4].excluded, 1);
+    EXPECT_EQ(profile[4].frames, 3);   // frames that measured the row, used or not
+    // One normalisation: the median of rows 12 to 16 of the combined profile.
+    EXPECT_DOUBLE_EQ(combination.coefficient, 300.0);
+    EXPECT_DOUBLE_EQ(profile[2].signal, 1.0);
+    EXPECT_DOUBLE_EQ(profile[4].signal, 5.0 / 3.0);
+    // Row 12 has two frames: own variance 1 / (1/3 + 4/3), common 0.6^2.
+    EXPECT_NEAR(combination.coefficient_sigma,
+                std::sqrt(0.4487 * (2.0 * (0.5 + 4.0 / 9.0) + (0.6 + 0.36)) / 3.0), 1e-3);
+    EXPECT_GT(profile[4].sigma_signal_total, std::hypot(profile[4].sigma_signal, profile[4].sigma_signal_common));
+}
+
 TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
 {
     const std::string folder = scene::Make_folder();
@@ -242,9 +300,13 @@ TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
               "x(pixel)\ty(pixel)\tr(pixel)\tz.angle(deg)\ts.height(m)\ts.distance(m)\t"
               "s.angle(deg)\tframes\tmean(arb.u.)\tsem(arb.u.)\tsem.predicted(arb.u.)\tchi2/dof\t"
               "median(arb.u.)\tdz(deg)\tbeta.rel(arb.u.)\tsigma.beta.rel(arb.u.)\tbeta.mol.rel(arb.u.)\tratio\t"
-              "sigma.ratio\tbeta.fit(arb.u.)\n"
-              // frames without sigmas, and no scattering function given
-              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\tnan\tnan\tnan\tnan\tnan\tnan\tnan\n");
+              "sigma.ratio\tbeta.fit(arb.u.)\tused\texcluded\tnet(DN)\tsigma.net(DN)\tsigma.net.common(DN)\t"
+              "chi2.net/dof\tsignal(arb.u.)\tsigma.signal(arb.u.)\tsigma.signal.common(arb.u.)\t"
+              "sigma.signal.total(arb.u.)\n"
+              // Frames without sigmas or their rows' noise, and no scattering function given:
+              // the first combination only.
+              "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\tnan\tnan\tnan\tnan\tnan\tnan\tnan"
+              "\t0\t0\tnan\tnan\tnan\tnan\tnan\tnan\tnan\tnan\n");
     EXPECT_EQ(Write_night_profile(folder, {}).code, exit_product_not_written);   // a folder of that name
     scene::Remove_folder(folder);
 }

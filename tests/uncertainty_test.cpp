@@ -265,3 +265,40 @@ TEST_F(NoisyFrame, BandPixelsOutsideTheImageCircleFlagEdgeAndAnImposedGainIsUsed
 }
 
 }  // namespace
+
+TEST_F(NoisyFrame, GainReadNoiseAndTheDarksShareFromTheTwoGreensOfEachCell)
+{
+    // A dark picture of read noise 8 DN, and hot pixels in both pictures: the gain,
+    // the read noise of laser and dark together, and the dark's own share.
+    Path(beam_x);
+    std::mt19937_64 random(5);
+    std::normal_distribution<double> normal;
+    const double dark_read = 8.0;
+    double gain_sum = 0.0, read_sum = 0.0, dark_sum = 0.0;
+    const int draws = 20;
+    for (int d = 0; d < draws; ++d) {
+        Draw(random);
+        value_bckg.assign(value.size(), 0);
+        for (size_t i = 0; i < value.size(); ++i) {
+            value_bckg.set(i, static_cast<uint16_t>(std::floor(black + dark_read * normal(random) + 0.5)));
+        }
+        for (size_t i = 7; i < value.size(); i += 10007) {   // hot in both pictures
+            value.set(i, uint16_t(value[i] + 3000));
+            value_bckg.set(i, uint16_t(value_bckg[i] + 3000));
+        }
+        const SensorNoise noise = Measure_sensor_noise(not_given);
+        ASSERT_TRUE(noise.gain_fitted);
+        EXPECT_GT(noise.gain_sigma, 0.0);
+        gain_sum += noise.gain / draws;
+        read_sum += noise.read_variance / draws;
+        dark_sum += noise.dark_read_variance / draws;
+    }
+    // Samples are whole numbers: each picture's rounding adds 1/12 DN^2.
+    EXPECT_NEAR(gain_sum / gain, 1.0, 0.05);
+    EXPECT_NEAR(read_sum / (read * read + dark_read * dark_read + 2.0 / 12.0), 1.0, 0.05);
+    EXPECT_NEAR(dark_sum / (dark_read * dark_read + 1.0 / 12.0), 1.0, 0.05);
+    // With the gain imposed, only the read noise is fitted.
+    const SensorNoise imposed = Measure_sensor_noise(3.0);
+    EXPECT_EQ(imposed.gain, 3.0);
+    EXPECT_FALSE(imposed.gain_fitted);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <utility>
 
 #include "base/image_plane.h"
@@ -52,11 +53,13 @@ int32_t Net_difference(int32_t x0, int32_t y0)
 // The covered pixels' three differences: net, laser alone, dark alone.
 struct CoveredBins {
     DifferenceHistogram net, laser, dark;
+    double level = 0.0;   // the median of the cells' laser levels: hot pixels aside
 };
 
 CoveredBins Covered_differences()
 {
     CoveredBins covered;
+    std::vector<float> levels;
     for (int32_t i = 0; i < border_no; ++i) {
         const PixelArea& area = border[i];
         const int32_t x_end = std::min(area.x_to, hsize);
@@ -69,8 +72,13 @@ CoveredBins Covered_differences()
                 covered.net.Add((l1 - l2) - (d1 - d2), level);
                 covered.laser.Add(l1 - l2, level);
                 covered.dark.Add(d1 - d2, level);
+                levels.push_back(static_cast<float>(level));
             }
         }
+    }
+    if (!levels.empty()) {
+        std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
+        covered.level = levels[levels.size() / 2];
     }
     return covered;
 }
@@ -124,13 +132,16 @@ void Sky_cells(int32_t step, Visit visit)
 
 void DifferenceHistogram::Add(int32_t d, double level)
 {
-    if (counts.empty()) counts.assign(2 * size_t(histogram_reach) + 1, 0);
+    if (counts.empty()) {
+        counts.assign(2 * size_t(histogram_reach) + 1, 0);
+        level_sums.assign(counts.size(), 0.0);
+    }
     if (d >= -histogram_reach && d <= histogram_reach) {
         ++counts[size_t(d + histogram_reach)];
+        level_sums[size_t(d + histogram_reach)] += level;
     } else {
-        outside.emplace_back(d, 1);
+        outside.emplace_back(d, level);
     }
-    level_sum += level;
     ++total;
 }
 
@@ -138,10 +149,18 @@ NoiseBin DifferenceHistogram::Robust_bin() const
 {
     NoiseBin bin;
     if (total < 3) return bin;
-    // All values, sorted, as (value, count).
-    std::vector<std::pair<int32_t, int64_t>> values = outside;
+    // All values, sorted, as (value, count), and the levels' sums of each value.
+    std::vector<std::pair<int32_t, int64_t>> values;
+    std::map<int32_t, double> levels;
+    for (const auto& [d, level] : outside) {
+        values.emplace_back(d, 1);
+        levels[d] += level;
+    }
     for (size_t i = 0; i < counts.size(); ++i) {
-        if (counts[i] > 0) values.emplace_back(int32_t(i) - histogram_reach, counts[i]);
+        if (counts[i] == 0) continue;
+        const int32_t d = int32_t(i) - histogram_reach;
+        values.emplace_back(d, counts[i]);
+        levels[d] += level_sums[i];
     }
     std::sort(values.begin(), values.end());
     const auto element = [&values](int64_t index, const auto& key) {
@@ -158,12 +177,15 @@ NoiseBin DifferenceHistogram::Robust_bin() const
     const double centre = element(total / 2, [](int32_t v) { return double(v); });
     const double mad = element(total / 2, [centre](int32_t v) { return std::fabs(v - centre); });
     const double cut = clip_sigmas * mad_to_sigma * std::max(mad, 0.5);
-    double sum = 0.0, squares = 0.0;
+    double sum = 0.0, squares = 0.0, level_sum = 0.0;
     int64_t kept = 0;
     for (const auto& [v, n] : values) {
         if (std::fabs(v - centre) > cut) continue;
         sum += double(v) * double(n);
         kept += n;
+    }
+    for (const auto& [v, level] : levels) {
+        if (std::fabs(v - centre) <= cut) level_sum += level;
     }
     if (kept < 3) return bin;
     const double mean = sum / double(kept);
@@ -171,7 +193,7 @@ NoiseBin DifferenceHistogram::Robust_bin() const
         if (std::fabs(v - centre) > cut) continue;
         squares += (v - mean) * (v - mean) * double(n);
     }
-    bin.level = level_sum / double(total);
+    bin.level = level_sum / double(kept);
     bin.variance = squares / double(kept - 1);
     bin.count = kept;
     return bin;
@@ -245,7 +267,8 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
 {
     SensorNoise noise;
     const CoveredBins covered = Covered_differences();
-    const NoiseBin covered_net = covered.net.Robust_bin();
+    NoiseBin covered_net = covered.net.Robust_bin();
+    covered_net.level = covered.level;
     if (covered_net.count > 0) noise.bins.push_back(covered_net);
 
     // The bins' edges from the local levels of every third cell, then every cell.

@@ -16,7 +16,8 @@
 // extended straight beyond its ends). They are binned by a local level, the mean
 // laser green level of the 7 x 7 cells around each cell (never the cell's own value,
 // whose noise would sort the cells by their own deviations), in 24 bins of equal
-// count. The covered pixels form the bin of no light. In each bin the mean d is
+// count. The covered pixels form the bin of no light (at their cells' median level,
+// which hot pixels don't move). In each bin the mean d is
 // subtracted and cells beyond 5 sigma (1.4826 x the median absolute deviation) are
 // left out (hot pixels, stars). The line c0 + c1 L is fitted by weighted least
 // squares with weights (n - 1) / (2 model^2), iterated on the model; the gain's
@@ -55,10 +56,11 @@ bool Fit_difference_variance(const std::vector<NoiseBin>& bins, double imposed_c
 
 // Robust variance of integer differences kept in a histogram: the bin's mean
 // subtracted, values beyond 5 sigma of the median absolute deviation left out.
+// The bin's level is the mean local level of the cells kept.
 struct DifferenceHistogram {
     std::vector<int64_t> counts;          // of d + offset, for |d| <= offset
-    std::vector<std::pair<int32_t, int64_t>> outside;   // rarer values beyond
-    double level_sum = 0.0;
+    std::vector<double> level_sums;       // the local levels' sum of the cells of each d
+    std::vector<std::pair<int32_t, double>> outside;   // rarer values beyond, with their levels
     int64_t total = 0;
     void Add(int32_t d, double level);
     NoiseBin Robust_bin() const;

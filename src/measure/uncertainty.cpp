@@ -136,6 +136,81 @@ double Window_covariance(const Window& a, const WindowMedian& a_median, const Wi
     return found->second * std::sqrt(a_median.variance * b_median.variance);
 }
 
+// An entry of a median: its multiplicity, expected value and standard deviation.
+struct Spread_entry {
+    double k;
+    double mean;
+    double sigma;
+};
+
+// Ratio of the linearised variance of the median of independent normal entries of
+// different expected values to that of alike entries of the same mean variance.
+double Structure_factor(const std::vector<Spread_entry>& entries, double mean_variance, double K)
+{
+    if (entries.size() < 2 || !(mean_variance > 0.0)) return 1.0;
+    std::vector<double> means;
+    for (const Spread_entry& e : entries) means.push_back(e.mean);
+    std::nth_element(means.begin(), means.begin() + long(means.size() / 2), means.end());
+    double m = means[means.size() / 2];
+    double numerator = 0.0, density = 0.0, squares = 0.0;
+    // The mixture's median: sum k Phi((m - mean) / sigma) = K / 2, by Newton's steps.
+    for (int step = 0; step < 4; ++step) {
+        double below = 0.0;
+        numerator = density = squares = 0.0;
+        for (const Spread_entry& e : entries) {
+            if (!(e.sigma > 0.0)) return 1.0;
+            const double t = (m - e.mean) / e.sigma;
+            const double P = Normal_cdf(t);
+            const double f = std::exp(-0.5 * t * t) / (std::sqrt(2.0 * pi) * e.sigma);
+            below += e.k * P;
+            numerator += e.k * e.k * P * (1.0 - P);
+            density += e.k * f;
+            squares += e.k * e.k;
+        }
+        if (!(density > 0.0)) return 1.0;
+        m -= (below - K / 2.0) / density;
+    }
+    const double structured = numerator / (density * density);
+    const double alike = pi / 2.0 * mean_variance * squares / (K * K);
+    return std::max(structured / alike, 1.0);
+}
+
+// The side bands' values of every processed row, and their expected values: the
+// mean of each column offset over the rows within 25 processed rows.
+struct SideBands {
+    std::vector<std::vector<float>> values;
+    std::vector<std::vector<double>> expected;
+};
+
+SideBands Side_bands()
+{
+    SideBands bands;
+    const int32_t w = pathwidth;
+    const int32_t reach = static_cast<int32_t>(Side_band_reach());
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
+        const int32_t x_P = Getpathx(y);
+        std::vector<float> row;
+        for (int32_t c = x_P - reach; c <= x_P + reach; ++c) {
+            if (c < x_P - w || c > x_P + w) row.push_back(static_cast<float>(Beam_level(c, y)));
+        }
+        bands.values.push_back(std::move(row));
+    }
+    const int64_t n = static_cast<int64_t>(bands.values.size());
+    const int64_t half = 25;
+    for (int64_t k = 0; k < n; ++k) {
+        const size_t width = bands.values[size_t(k)].size();
+        std::vector<double> mean(width, 0.0);
+        int64_t count = 0;
+        for (int64_t j = std::max<int64_t>(k - half, 0); j <= std::min(k + half, n - 1); ++j) {
+            for (size_t i = 0; i < width; ++i) mean[i] += bands.values[size_t(j)][i];
+            ++count;
+        }
+        for (double& m : mean) m /= double(count);
+        bands.expected.push_back(std::move(mean));
+    }
+    return bands;
+}
+
 // The variance of the net signal of processed row y with the beam at x_P, in its two
 // parts: var(net) = a * read + gain * shot (each cell's v(G) is linear in a and the
 // gain, and so is every term of the net's variance). Fills the row's background and
@@ -145,9 +220,11 @@ struct RowNoise {
     double shot = 0.0;
     double background_read = 0.0;   // the same parts of var(m)
     double background_shot = 0.0;
+    double common_read = 0.0;       // var(net) shared by frames that share the dark: a_dark * this
 };
 
-RowNoise Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
+RowNoise Row_noise(int32_t y, int32_t x_P, const std::vector<float>& side_values,
+                   const std::vector<double>& side_expected, RowUncertainty& row)
 {
     const int32_t w = pathwidth;
     const int32_t reach = static_cast<int32_t>(Side_band_reach());
@@ -165,6 +242,7 @@ RowNoise Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
     const int32_t y0 = y - y % 2;
     std::vector<float> side;
     double side_read = 0.0, side_shot = 0.0;
+    std::vector<double> cell_expected(cells.size(), 0.0), cell_inverse_S2(cells.size(), 0.0);
     for (int32_t c = x_P - reach; c <= x_P + reach; ++c) {
         const double S = Sensitivity(R2thetadeg(Pixel_radius(c, y)));
         RowCell& cell = cell_of(c);
@@ -176,7 +254,10 @@ RowNoise Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
             const double bottom = value[size_t(hsize) * size_t(y0 + 1) + size_t(x0)];
             if (top >= clip || bottom >= clip) row.sat = true;
         } else {
-            side.push_back(static_cast<float>(Beam_level(c, y)));
+            const size_t i = size_t((c - first_cell) / 2);
+            cell_expected[i] += side_expected[side.size()];
+            cell_inverse_S2[i] += 1.0 / (S * S);
+            side.push_back(side_values[side.size()]);
             ++cell.side_entries;
             cell.side_inverse_S += 1.0 / S;
             side_read += 1.0 / (S * S);
@@ -198,13 +279,36 @@ RowNoise Row_noise(int32_t y, int32_t x_P, RowUncertainty& row)
             shared_shot += cell.band_weight * cell.shot * cell.side_inverse_S / K;
         }
     }
-    const double F = Cached_median_factor(multiplicities);
+    // Structure in the side bands (the beam's wings, a gradient) spreads the entries'
+    // expected values and makes their median noisier than that of alike entries: the
+    // ratio of the median's linearised variances, sum k^2 F (1 - F) / (sum k f)^2,
+    // with and without that spread, at the actual (a, gain).
+    const double a = cell_read_variance, gain = Applied_gain();
+    std::vector<Spread_entry> entries;
+    double mean_variance = 0.0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const RowCell& cell = cells[i];
+        if (cell.side_entries == 0) continue;
+        const double k = cell.side_entries;
+        const double sigma2 = (a + gain * cell.shot) * cell_inverse_S2[i] / k;
+        entries.push_back({k, cell_expected[i] / k, std::sqrt(sigma2)});
+        mean_variance += k * sigma2;
+    }
+    mean_variance /= K;
+    const double F = Cached_median_factor(multiplicities) * Structure_factor(entries, mean_variance, K);
     const double N = 2.0 * w + 1.0;
     RowNoise noise;
     noise.background_read = F * side_read / K;
     noise.background_shot = F * side_shot / K;
     noise.read = band.read + N * N * noise.background_read - 2.0 * N * shared_read;
     noise.shot = band.shot + N * N * noise.background_shot - 2.0 * N * shared_shot;
+    // The dark's noise is common to every frame that shares it. In the band sum it is
+    // wholly so; in the median of the side bands only in part: two medians of values
+    // that share a part of correlation rho correlate as (2 / pi) asin(rho).
+    const double background = a * noise.background_read + gain * noise.background_shot;
+    const double rho = background > 0.0 ? dark_cell_read_variance * noise.background_read / background : 0.0;
+    const double kappa = rho > 0.0 ? 2.0 / pi * std::asin(std::min(rho, 1.0)) / rho : 1.0;
+    noise.common_read = noise.read - N * N * noise.background_read * (1.0 - kappa);
     return noise;
 }
 
@@ -311,17 +415,20 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
 
     // Rows and their variances.
     std::vector<double> variance;
+    const SideBands side_bands = Side_bands();
     for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
         RowUncertainty row{};
         row.x = Getpathx(y);
         row.y = y;
         row.net = gnetto[row_uncertainty.size()];
-        const RowNoise noise = Row_noise(y, row.x, row);
+        const size_t k = row_uncertainty.size();
+        const RowNoise noise = Row_noise(y, row.x, side_bands.values[k], side_bands.expected[k], row);
         row.read_part = noise.read;
         row.shot_part = noise.shot;
         variance.push_back(cell_read_variance * noise.read + Applied_gain() * noise.shot);
         row.sigma_net = std::sqrt(variance.back());
-        row.sigma_net_common = std::sqrt(dark_cell_read_variance * noise.read);
+        row.sigma_net_common = std::sqrt(dark_cell_read_variance * noise.common_read);
+        row.common_part = noise.common_read;
         row.sigma_background = std::sqrt(cell_read_variance * noise.background_read +
                                          Applied_gain() * noise.background_shot);
         row.weak = !(row.net >= 3.0 * row.sigma_net);

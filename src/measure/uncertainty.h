@@ -29,7 +29,10 @@
 //     Every term is linear in the cells' v(G), so var(net) = a * read + gain * shot
 //     with two parts that depend on the row's geometry and light only: a night can
 //     apply another gain and `a` (pooled over its frames) without measuring again.
-//     The dark's share of var(net) is a_dark * read.
+//     The dark's share of var(net), common to the frames that share it, is
+//     a_dark * common: all of the band sum's, and of the background median's the part
+//     (2 / pi) asin(rho) / rho, rho the dark's share of the side cells' variance (the
+//     correlation of two medians of normal values that share a part rho).
 //  5. Scaling coefficient C and running median: each is the median of a window of
 //     net signals (rows counted as often as the window takes them), so
 //         var = F(window) * mean of the window's var(net),
@@ -66,6 +69,7 @@ struct RowUncertainty {
     double sigma_net_common;   // the dark picture's share of sigma_net, DN
     double read_part;          // var(net) = a * read_part + gain * shot_part
     double shot_part;
+    double common_part;        // the dark's share of var(net) is a_dark * common_part
     double sigma_signal;       // of net / C, arb. u.
     double sigma_median;       // of the normalised running median, arb. u.
     bool sat;

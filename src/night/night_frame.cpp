@@ -1,6 +1,7 @@
 #include "night/night_frame.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -34,6 +35,10 @@ void Keep_measurement(const FrameMeasurement& measured, FrameRecord& record)
         record.gain = measured.uncertainty.gain;
         record.gain_estimated = measured.uncertainty.gain_estimated;
         record.beam_found = measured.uncertainty.beam_found;
+        record.gain_sigma = measured.uncertainty.gain_sigma;
+        record.cell_read_variance = measured.uncertainty.cell_read_variance;
+        record.dark_cell_read_variance = measured.uncertainty.dark_cell_read_variance;
+        record.noise_bins = measured.uncertainty.noise_bins;
         for (const RowUncertainty& row : measured.uncertainty.rows) record.sigma_signal.push_back(row.sigma_signal);
         record.row_uncertainty = measured.uncertainty.rows;
     }
@@ -57,6 +62,27 @@ std::vector<RowScattering> Scattering_function(const FrameMeasurement& measured,
     record.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma, use);
     record.has_scattering = true;
     return Scattering_columns(beta, reference, footprints, measured.green.row90);
+}
+
+// A frame whose beam was not found along the path, or whose net signals are zero or
+// not finite (a dark given as a frame), measured nothing: it fails with `no_beam`.
+Failure Nothing_measured(const FrameMeasurement& measured)
+{
+    const std::vector<RowUncertainty>& rows = measured.uncertainty.rows;
+    size_t weak = 0, usable = 0;
+    for (const RowUncertainty& row : rows) {
+        weak += row.weak ? 1 : 0;
+        usable += std::isfinite(row.net) && row.net != 0.0f ? 1 : 0;
+    }
+    const float C = measured.green.coefficient;
+    if (usable == 0 || !std::isfinite(C) || C == 0.0f) {
+        return Failure{exit_bad_picture, "no_beam: the net signals are zero or not finite (a dark picture given as a frame?)"};
+    }
+    if (!measured.uncertainty.beam_found) {
+        return Failure{exit_bad_picture, "no_beam: no beam found along the path (" + std::to_string(weak) + " of " +
+                                             std::to_string(rows.size()) + " rows weak)"};
+    }
+    return {};
 }
 
 }  // namespace
@@ -128,6 +154,7 @@ FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& prea
     Use_console(std::cout);
     Use_advice(std::cerr);
     product_folder.clear();
+    if (!failure && measured.has_uncertainty) failure = Nothing_measured(measured);
     record.code = failure.code;
     record.measured = !failure;
     if (!record.measured) record.message = failure.reason;

@@ -242,7 +242,8 @@ Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecor
         frames_used = std::max(frames_used, size_t(row.frames));
     }
     const bool logarithmic = low > 0.0 && high > 10.0 * low;
-    const std::string file = Quoted(profile_file) + " skip 1";
+    // The profile begins with its normalisation line and its header line.
+    const std::string file = Quoted(profile_file) + " skip 2";
     gp << "set output " << Quoted(profile_png + ".tmp") << "\n"
        << "set terminal pngcairo noenhanced size 1000,800 font 'sans,10'\n"
        << "set datafile separator '\\t'\nunset title\nset grid\nset key top right box opaque\n"

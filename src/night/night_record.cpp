@@ -21,6 +21,24 @@ json Number(float value)
     return value;
 }
 
+json Real(double value)
+{
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    return value;
+}
+
+double Double_of(const json& value)
+{
+    if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        if (text == "inf") return std::numeric_limits<double>::infinity();
+        if (text == "-inf") return -std::numeric_limits<double>::infinity();
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return value.get<double>();
+}
+
 float Float_of(const json& value)
 {
     if (value.is_string()) {
@@ -150,6 +168,12 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         frame["gain"] = std::isfinite(record.gain) ? json(record.gain) : json(nullptr);
         frame["gain_estimated"] = record.gain_estimated;
         frame["beam_found"] = record.beam_found;
+        frame["gain_sigma"] = Real(record.gain_sigma);
+        frame["cell_read_variance"] = Real(record.cell_read_variance);
+        frame["dark_cell_read_variance"] = Real(record.dark_cell_read_variance);
+        json bins = json::array();
+        for (const NoiseBin& bin : record.noise_bins) bins.push_back({Real(bin.level), Real(bin.variance), bin.count});
+        frame["noise_bins"] = bins;
     }
     if (record.has_scattering) frame["aerosol_fit"] = Fit_to_json(record.fit);
     if (with_rows) {
@@ -167,7 +191,8 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         for (const RowUncertainty& u : record.row_uncertainty) {
             uncertainty.push_back({u.x, u.y, Number(u.net), Number(float(u.sigma_net)), Number(u.background),
                                    Number(float(u.sigma_background)), Number(float(u.sigma_signal)),
-                                   Number(float(u.sigma_median)), (u.sat ? 1 : 0) | (u.weak ? 2 : 0) | (u.edge ? 4 : 0)});
+                                   Number(float(u.sigma_median)), (u.sat ? 1 : 0) | (u.weak ? 2 : 0) | (u.edge ? 4 : 0),
+                                   Real(u.read_part), Real(u.shot_part), Real(u.common_part)});
         }
         if (record.has_uncertainty) frame["row_uncertainty"] = uncertainty;
         frame["seconds"] = record.seconds;
@@ -253,6 +278,12 @@ FrameRecord Frame_from_json(const json& frame)
         record.gain = gain.is_null() ? std::nan("") : gain.get<double>();
         record.gain_estimated = frame.at("gain_estimated").get<bool>();
         record.beam_found = frame.at("beam_found").get<bool>();
+        record.gain_sigma = Double_of(frame.at("gain_sigma"));
+        record.cell_read_variance = Double_of(frame.at("cell_read_variance"));
+        record.dark_cell_read_variance = Double_of(frame.at("dark_cell_read_variance"));
+        for (const json& bin : frame.at("noise_bins")) {
+            record.noise_bins.push_back({Double_of(bin.at(0)), Double_of(bin.at(1)), bin.at(2).get<int64_t>()});
+        }
     }
     if (frame.contains("sigma_signal")) {
         for (const json& sigma : frame.at("sigma_signal")) record.sigma_signal.push_back(Float_of(sigma));
@@ -272,6 +303,9 @@ FrameRecord Frame_from_json(const json& frame)
             u.sat = (flags & 1) != 0;
             u.weak = (flags & 2) != 0;
             u.edge = (flags & 4) != 0;
+            u.read_part = Double_of(line.at(9));
+            u.shot_part = Double_of(line.at(10));
+            u.common_part = Double_of(line.at(11));
             record.row_uncertainty.push_back(u);
         }
     }

@@ -54,9 +54,14 @@ struct FrameRecord {
     bool gain_estimated = true;     // false when imposed by --gain
     bool beam_found = true;         // false when most rows are weak
     std::vector<double> sigma_signal;   // per row of `rows`: sigma of the normalised signal
-    std::vector<RowUncertainty> row_uncertainty;   // per row of `rows`: net signal, background, sigmas, flags
+    std::vector<RowUncertainty> row_uncertainty;   // per row of `rows`: net signal, background, sigmas,
+                                                   // flags, and the parts of var(net)
     bool has_scattering = false;   // the scattering function was formed and fitted
     AerosolFit fit;                // the aerosol phase function fitted to the frame's beta.rel
+    double gain_sigma = 0.0;            // standard error of an estimated gain (NaN otherwise)
+    double cell_read_variance = 0.0;    // `a`, DN^2
+    double dark_cell_read_variance = 0.0;   // the dark's share of `a`, DN^2
+    std::vector<NoiseBin> noise_bins;   // the points the gain was fitted to
 
     double seconds = 0.0;      // wall time of the frame's measurement (a timing)
 };

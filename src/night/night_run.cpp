@@ -136,6 +136,37 @@ bool Inside_folder(const std::string& path)
     return path.back() != '/';
 }
 
+json Finite_or_null(double value)
+{
+    return std::isfinite(value) ? json(value) : json(nullptr);
+}
+
+// How the night combined its frames: the one normalisation, common to every row, the
+// pooled gain, and each measured frame's scale and gain.
+json Combination_json(const Night& night)
+{
+    const NightCombination& c = night.combination;
+    json frames = json::array();
+    size_t f = 0;
+    for (const FrameRecord& record : night.records) {
+        if (!record.measured || record.row_uncertainty.size() != record.rows.size() || record.rows.empty()) continue;
+        if (f < c.scales.size()) {
+            frames.push_back({{"name", record.name}, {"scale", Finite_or_null(c.scales[f])},
+                              {"gain", Finite_or_null(c.gains[f])}});
+        }
+        ++f;
+    }
+    return {{"normalisation", {{"coefficient", Finite_or_null(c.coefficient)},
+                               {"sigma", Finite_or_null(c.coefficient_sigma)},
+                               {"relative_sigma", Finite_or_null(c.coefficient_sigma / c.coefficient)},
+                               {"row90", c.row90},
+                               {"common_to_every_row", true}}},
+            {"gain", {{"pooled", c.gain_pooled},
+                      {"pooled_value", Finite_or_null(c.pooled_gain)},
+                      {"pooled_sigma", Finite_or_null(c.pooled_gain_sigma)}}},
+            {"frames", frames}};
+}
+
 // night.json: the settings, the inputs, every frame's record, the summary, and how
 // this run went (the only part that differs between two runs of the same night).
 std::string Night_record_text(const Night& night, const NightScattering& scattering)
@@ -175,6 +206,7 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     record["folders"] = folders;
     record["frames"] = frames_json;
     record["scattering"] = Scattering_to_json(scattering, night.options.air);
+    record["combination"] = Combination_json(night);
     record["summary"] = {{"frames", night.records.size()},
                          {"measured", measured},
                          {"failed", night.records.size() - measured},
@@ -209,6 +241,10 @@ std::vector<NetcdfAttribute> Netcdf_attributes(const Night& night)
     text("dark", night.dark);
     text("dark_source", night.dark_source);
     attributes.push_back(NetcdfAttribute{"clock_offset_s", "", night.options.clock_offset, true});
+    // The one normalisation of profile_signal: its error moves every row together.
+    attributes.push_back(NetcdfAttribute{"normalisation_coefficient", "", night.combination.coefficient, true});
+    attributes.push_back(NetcdfAttribute{"normalisation_relative_sigma", "",
+                                         night.combination.coefficient_sigma / night.combination.coefficient, true});
     if (!night.options.station.empty()) text("station_name", night.options.station);
     if (!night.options.polarisation.empty()) text("laser_polarisation", night.options.polarisation);
     std::string inputs;
@@ -456,10 +492,10 @@ Failure Measure_night(Night& night)
 
 void Write_night_products(Night& night)
 {
-    const std::vector<ProfileRow> profile = Combine_profile(night.records);
+    const std::vector<ProfileRow> profile = Combine_profile(night.records, &night.combination);
     const NightScattering scattering = Night_scattering(night.records, profile, night.options.air);
     const std::string profile_file = In_night_folder(night, night_profile_name);
-    if (Write_night_profile(profile_file, profile, scattering.rows, scattering.fit.model)) {
+    if (Write_night_profile(profile_file, profile, scattering.rows, scattering.fit.model, &night.combination)) {
         Not_written(night, profile_file);
     }
     const std::string netcdf_file = In_night_folder(night, night_netcdf_name);

@@ -11,6 +11,7 @@
 #include "base/failure.h"
 #include "night/night_frame.h"
 #include "night/night_options.h"
+#include "night/night_profile.h"
 #include "night/night_record.h"
 
 // An input of the night and its facts, as night.json records them.
@@ -35,6 +36,7 @@ struct Night {
     bool has_master_dark = false;
     FileFacts master_dark;
     std::vector<FrameRecord> records;   // in command-line order
+    NightCombination combination;       // the night's normalisation and pooled gain
     bool products_written = true;       // every product of the night was written
 };
 

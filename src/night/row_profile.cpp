@@ -6,7 +6,7 @@
 const std::vector<std::string> row_profile_columns = {
     "net(DN)",          "sigma.net(DN)",       "sigma.signal(arb.u.)", "sigma.median(arb.u.)",
     "background(DN)", "sigma.background(DN)", "flags", "dz(deg)", "beta.rel(arb.u.)", "sigma.beta.rel(arb.u.)",
-    "beta.mol.rel(arb.u.)", "ratio", "sigma.ratio"};
+    "beta.mol.rel(arb.u.)", "ratio", "sigma.ratio", "sigma.net.common(DN)"};
 
 Failure Write_row_profile(const std::string& name, const std::vector<TableRow>& rows,
                           const std::vector<RowUncertainty>& sigmas,
@@ -28,7 +28,7 @@ Failure Write_row_profile(const std::string& name, const std::vector<TableRow>& 
         } else {
             std::fprintf(product.stream, "\tnan\tnan\tnan\tnan\tnan\tnan");
         }
-        std::fprintf(product.stream, "\n");
+        std::fprintf(product.stream, "\t%g\n", u.sigma_net_common);
     }
     return Finish_product(product);
 }

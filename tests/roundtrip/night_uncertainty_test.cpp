@@ -46,7 +46,8 @@ int Shell(const std::string& command)
 
 // Columns of profile.tsv and of the scene's truth table.
 enum { p_x, p_y, p_angle = 6, p_net = 10, p_sigma_net, p_sigma_signal, p_sigma_median, p_background,
-       p_sigma_background, p_flags, p_dz, p_beta, p_sigma_beta, p_beta_mol, p_ratio, p_sigma_ratio, p_columns };
+       p_sigma_background, p_flags, p_dz, p_beta, p_sigma_beta, p_beta_mol, p_ratio, p_sigma_ratio,
+       p_sigma_net_common, p_columns };
 enum { truth_y, truth_x, truth_angle, truth_net, truth_sigma };
 
 // One full frame for all three cases (each night run takes a second or two).
@@ -122,14 +123,17 @@ TEST_F(NightUncertainty, PullsOfTheNetSignalAndTheGainEstimateOnAFrameOfKnownTru
     EXPECT_NEAR(mean, 0.0, 0.2);
 }
 
-TEST_F(NightUncertainty, APathBesideTheBeamIsReportedAsNoBeamFound)
+TEST_F(NightUncertainty, APathBesideTheBeamFailsTheFrameWithNoBeamAndTheNightWith2)
 {
-    // The scene's path, 400 pixels to the right.
+    // The scene's path, 400 pixels to the right: the only frame measured nothing.
     scene::Write_file(folder_ + "/beside.txt", "3474 346\n3809 4176\n");
     std::string output;
-    ASSERT_EQ(Night("--path beside.txt", "beside", output), 0) << output;
-    EXPECT_NE(output.find("scene_laser: no beam found along the path\n"), std::string::npos) << output;
-    EXPECT_EQ(Record("beside").at("frames").at(0).at("beam_found"), false);
+    ASSERT_EQ(Night("--path beside.txt", "beside", output), 2) << output;
+    EXPECT_NE(output.find("scene_laser: failed (code 2): no_beam: no beam found along the path ("), std::string::npos)
+        << output;
+    const nlohmann::json frame = Record("beside").at("frames").at(0);
+    EXPECT_EQ(frame.at("beam_found"), false);
+    EXPECT_EQ(frame.at("status"), "failed");
     const std::vector<Fields> profile = Read_tsv(folder_ + "/beside/scene_laser/profile.tsv");
     size_t weak = 0;
     for (size_t i = 1; i < profile.size(); ++i) weak += profile[i][p_flags].find("weak") != std::string::npos;
