@@ -14,9 +14,11 @@ runs tavrolin-night on it and prints:
     shared dark its noise is common to the frames and not in their spread: the
     prediction is sigma.net without its common part;
   - pull SD: the night's normalised profile against the truth, over the rows used by
-    every frame, with each row's own and common errors (the normalisation's error,
-    common to every row, is one draw per night and left out of the rows' pulls).
-A saturated night follows: the worst chi^2 per degree of freedom of its rows.
+    every frame, with each row's own and common errors, about the truth times the
+    night's normalisation shift (fitted per night; that shift is then given in units
+    of the normalisation's sigma from night.json).
+A saturated night follows: the worst chi^2 per degree of freedom of its rows, and how
+many lie above 3 against the count that honest errors give.
 
 Usage: scripts/check_uncertainty.py BUILD_DIR WORK_DIR [FRAMES] [--quick]
 Needs Debian's python3-numpy.
@@ -97,7 +99,7 @@ def beam_scale_for_faint_rows(build, work, case):
     truth = table(os.path.join(folder, "scene_truth.txt"))
     shutil.rmtree(folder)
     snr = np.median(numbers(truth["net(expected)"]) / numbers(truth["net.sigma"]))
-    return 540000.0 * min((20.0 / snr) ** 1.5, 20.0)
+    return 540000.0 * min(20.0 / snr, 20.0)
 
 
 def check_case(build, work, seed, case, frames):
@@ -134,34 +136,50 @@ def check_case(build, work, seed, case, frames):
 
 
 def check_pulls(build, work, seed, case, frames, nights):
-    pulls = []
+    """Rows' pulls after each night's normalisation shift, and that shift's pull.
+
+    The night's profile is the truth times (1 + e), e the normalisation's error (one
+    draw per night, common to every row), plus each row's own and common errors. Per
+    night e is fitted (weighted least squares of signal / truth - 1), the rows' pulls
+    are taken about t (1 + e) with sqrt(own^2 + common^2), and e is compared with the
+    relative sigma night.json gives for the normalisation."""
+    pulls, shifts = [], []
     for n in range(nights):
         folder = os.path.join(work, "pulls")
         code, record, truth, pictures = run_night(build, folder, seed + 1000 * n, case, frames)
         night = table(os.path.join(folder, "night", "night_profile.tsv"))
-        used = numbers(night["used"])
-        rows = used == frames
-        signal = numbers(night["signal(arb.u.)"])
-        # Each row's own and common (dark) errors; the normalisation's, common to
-        # every row, would shift them all together and is not in a row's pull.
-        error = np.hypot(numbers(night["sigma.signal(arb.u.)"]), numbers(night["sigma.signal.common(arb.u.)"]))
-        pulls.append(((signal - numbers(truth["signal(truth)"])) / error)[rows])
+        rows = numbers(night["used"]) == frames
+        signal = numbers(night["signal(arb.u.)"])[rows]
+        t = numbers(truth["signal(truth)"])[rows]
+        error = np.hypot(numbers(night["sigma.signal(arb.u.)"]), numbers(night["sigma.signal.common(arb.u.)"]))[rows]
+        w = (t / error) ** 2
+        e = np.sum(w * (signal / t - 1)) / np.sum(w)
+        pulls.append((signal - t * (1 + e)) / error)
+        shifts.append(e / record["combination"]["normalisation"]["relative_sigma"])
     pulls = np.concatenate(pulls)
-    print("pull SD of the night mean, %d nights of %d frames, darks %d: %.3f over %d rows" % (
-        nights, frames, case[7], np.std(pulls), len(pulls)), flush=True)
+    print("pull SD of the night mean, %d nights of %d frames, darks %d: %.3f over %d rows; "
+          "the normalisation's shift in its own sigmas: %s" % (
+              nights, frames, case[7], np.std(pulls), len(pulls), " ".join("%+.2f" % x for x in shifts)), flush=True)
 
 
 def check_saturated(build, work, frames):
+    """A night whose brightest rows saturate (white level 15000 DN): the worst chi^2
+    per degree of freedom after exclusion, and how many rows lie above 3 against the
+    count honest errors give (chi^2 of n - 1 degrees of freedom, drawn)."""
     case = (2.2, 6, 250, 3.5, 0, 0.0, 0, 1)
     folder = os.path.join(work, "saturated")
-    code, record, truth, pictures = run_night(build, folder, 7, case, frames,
-                                              ["--white-level", "15000"])
+    code, record, truth, pictures = run_night(build, folder, 7, case, frames, ["--white-level", "15000"])
     night = table(os.path.join(folder, "night", "night_profile.tsv"))
-    chi2 = numbers(night["chi2/dof"])
-    chi2_net = numbers(night["chi2.net/dof"])
     excluded = numbers(night["excluded"])
-    print("saturated night: exit %d, %d rows with excluded frames, worst chi2/dof %.2f, worst chi2.net/dof %.2f" % (
-        code, int((excluded > 0).sum()), np.nanmax(chi2), np.nanmax(chi2_net)), flush=True)
+    used = numbers(night["used"])
+    rng = np.random.default_rng(1)
+    expected = sum(np.mean(rng.chisquare(u - 1, 20000) / (u - 1) > 3) for u in used if u > 1)
+    line = "saturated night of %d frames: exit %d, %d rows with excluded frames" % (
+        frames, code, int((excluded > 0).sum()))
+    for column in ("chi2/dof", "chi2.net/dof"):
+        chi2 = numbers(night[column])
+        line += "; %s worst %.2f, %d rows above 3" % (column, np.nanmax(chi2), int(np.sum(chi2 > 3)))
+    print(line + " (honest errors give %.1f on average)" % expected, flush=True)
 
 
 def main():
@@ -174,7 +192,7 @@ def main():
         check_case(build, work, 100 + i, case, frames)
     for case in PULLS:
         check_pulls(build, work, 500, case, 12, 1 if quick else 3)
-    check_saturated(build, work, 6)
+    check_saturated(build, work, 12)
     shutil.rmtree(work)
 
 
