@@ -106,7 +106,7 @@ def check_case(build, work, seed, case, frames):
     gain, read, sky, sigma, wander, mismatch, hot, darks = case
     folder = os.path.join(work, "case")
     scale = beam_scale_for_faint_rows(build, work, case)
-    code, record, truth, pictures = run_night(build, folder, seed, case, frames, ["--beam-scale", "%.6g" % scale])
+    code, record, truth, pictures = run_night(build, folder, seed, case, frames, ["--beam-integral", "%.6g" % scale])
     measured = [f for f in record["frames"] if f["status"] == "measured"]
     gains = np.array([f["gain"] for f in measured])
     pooled = record["combination"]["gain"]["pooled_value"]
