@@ -142,6 +142,7 @@ TEST(Footprint, RelativeScatteringTakesTheWindowMedianAndPropagatesSigma)
     const double C = 1000.0 * (1.0 + 0.001 * k90);
     const double factor = Median_variance_factor(std::vector<int32_t>(11, 1));
     EXPECT_NEAR(beta.sigma[0] / beta.value[0], std::sqrt(1e-4 + factor * 100.0 / (C * C)), 1e-9);
+    EXPECT_NEAR(beta.sigma_own[0] / beta.value[0], 0.01, 1e-12);   // the row's own part alone
     // Inside it, the covariance with the coefficient lowers the sigma.
     EXPECT_LT(beta.sigma[k90], 0.01 * beta.value[k90]);
 }

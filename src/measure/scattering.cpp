@@ -179,6 +179,7 @@ WindowScaled Relative_scattering(const std::vector<double>& net, const std::vect
         const auto in_window = window.find(int64_t(k));
         const double covariance = in_window == window.end() ? 0.0 : in_window->second * variance[k] / entries;
         scaled.value.push_back(b);
+        scaled.sigma_own.push_back(std::sqrt(variance[k]) / C);
         scaled.sigma.push_back(std::sqrt(std::max(
             variance[k] / (C * C) + b * b * C_variance / (C * C) - 2.0 * b * covariance / (C * C), 0.0)));
     }

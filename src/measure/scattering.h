@@ -20,12 +20,14 @@
 //     normalised signal's (the median's variance from the order statistics).
 //  3. Molecular reference beta_m = N(h) P(t) T_m (model/air.h), normalised by the
 //     same window rule: beta.mol.rel; ratio = beta.rel / beta.mol.rel.
-//  4. Aerosol fit, over the rows given:
+//  4. Aerosol fit, over the rows given (those neither saturated nor outside the image
+//     circle; noisy, `weak` rows count with their sigmas):
 //         beta.rel = A [m + q w HG(t; g) / HG(90; g)],
 //     m = beta_m / beta_m at exactly 90 degrees, w the aerosol's share of the
 //     transmission and height (T_m / T_m(90) x exp(-(h - h_90) / H), 1 for a uniform
 //     aerosol), q the aerosol-to-molecular ratio of beta at 90 degrees. Weighted by
-//     the rows' sigmas; g by a grid and golden-section search, A and q linear for
+//     the rows' own sigmas (without the normalisation's error, which A takes up);
+//     g by a grid and golden-section search, A and q linear for
 //     each g; errors from the covariance of (A, q, g), scaled by chi^2 / dof when
 //     that is above 1. No aerosol extinction enters the transmission.
 #pragma once
@@ -62,6 +64,9 @@ struct WindowScaled {
     double coefficient = 0.0;
     std::vector<double> value;
     std::vector<double> sigma;   // NaN where the input sigma is NaN
+    // The row's own part of it, without the window median's error, which scales every
+    // row alike (a fit's free scale takes it up).
+    std::vector<double> sigma_own;
 };
 
 // beta.rel from the rows' net signals, their sigmas (empty: no sigmas) and their

@@ -123,10 +123,13 @@ double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multip
 void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain = not_given,
                            double saturation = not_given);
 
-// True when the row carries a flag (sat, weak or edge).
-inline bool Flagged(const RowUncertainty& row)
+// True when the row does not measure the beam as the path promises: a band sample at
+// the clip or outside the image circle. `weak` says only that the row is noisy: its
+// sigma holds, and leaving such rows out would keep the faint rows whose noise went
+// up and bias whatever is fitted to them.
+inline bool Mismeasured(const RowUncertainty& row)
 {
-    return row.sat || row.weak || row.edge;
+    return row.sat || row.edge;
 }
 
 // The flags of a row as the table writes them: "sat,weak,edge" or some of them, "-"

@@ -45,7 +45,7 @@ void Keep_measurement(const FrameMeasurement& measured, FrameRecord& record)
 }
 
 // The frame's scattering function from its net signals and their sigmas, and the
-// aerosol fit over its unflagged rows.
+// aerosol fit over its rows that are neither saturated nor outside the image circle.
 std::vector<RowScattering> Scattering_function(const FrameMeasurement& measured, const AirSettings& air,
                                                FrameRecord& record)
 {
@@ -58,8 +58,8 @@ std::vector<RowScattering> Scattering_function(const FrameMeasurement& measured,
     const WindowScaled beta = Relative_scattering(net, sigma, footprints, measured.green.row90);
     const MolecularReference reference = Molecular_reference(air, footprints);
     std::vector<bool> use;
-    for (const RowUncertainty& row : measured.uncertainty.rows) use.push_back(!Flagged(row));
-    record.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma, use);
+    for (const RowUncertainty& row : measured.uncertainty.rows) use.push_back(!Mismeasured(row));
+    record.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma_own, use);
     record.has_scattering = true;
     return Scattering_columns(beta, reference, footprints, measured.green.row90);
 }

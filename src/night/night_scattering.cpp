@@ -8,11 +8,20 @@ NightScattering Night_scattering(const std::vector<FrameRecord>& frames, const s
 {
     NightScattering night;
     const FrameRecord* first = nullptr;
-    std::map<int32_t, bool> flagged;   // by row: some frame flagged it
+    // By row: some frame found it saturated or outside the image circle; the sum of the
+    // frames' own variances of their normalised signals, sigma.net^2 / C^2 (without
+    // each coefficient's error, a scale common to the frame's rows), and their count.
+    std::map<int32_t, bool> flagged;
+    std::map<int32_t, std::pair<double, int>> own;
     for (const FrameRecord& frame : frames) {
         if (!frame.measured || !frame.has_signal) continue;
         if (first == nullptr) first = &frame;
-        for (const RowUncertainty& row : frame.row_uncertainty) flagged[row.y] = flagged[row.y] || Flagged(row);
+        const double C = frame.coefficient;
+        for (const RowUncertainty& row : frame.row_uncertainty) {
+            flagged[row.y] = flagged[row.y] || Mismeasured(row);
+            own[row.y].first += row.sigma_net * row.sigma_net / (C * C);
+            ++own[row.y].second;
+        }
     }
     if (first == nullptr || profile.empty()) return night;
 
@@ -24,14 +33,16 @@ NightScattering Night_scattering(const std::vector<FrameRecord>& frames, const s
     for (size_t k = 0; k < profile.size(); ++k) {
         const ProfileRow& row = profile[k];
         mean.push_back(row.mean);
-        // The standard error the frames' own sigmas predict; the observed one without.
-        sigma.push_back(std::isfinite(row.sem_predicted) ? row.sem_predicted : row.sem);
+        // The standard error of the mean the frames' own row errors predict; without
+        // them, the observed one.
+        const auto [variances, count] = own[row.y];
+        sigma.push_back(count == row.frames && count > 0 ? std::sqrt(variances) / count : row.sem);
         use.push_back(row.frames > 0 && !flagged[row.y] && footprints[k].y == row.y);
     }
     const WindowScaled beta = Relative_scattering(mean, sigma, footprints, first->row90);
     const MolecularReference reference = Molecular_reference(air, footprints);
     night.rows = Scattering_columns(beta, reference, footprints, first->row90);
-    night.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma, use);
+    night.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma_own, use);
     night.formed = true;
     return night;
 }

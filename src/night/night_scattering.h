@@ -1,7 +1,8 @@
 // The night's scattering function: beta.rel from the night's combined profile (the
 // mean of the frames' normalised signals, each the net signal over the frame's
 // scaling coefficient), the molecular reference, and the aerosol fit over the rows
-// that no frame flagged. The footprint is the same for every frame of a night.
+// that no frame found saturated or outside the image circle. The footprint is the
+// same for every frame of a night.
 #pragma once
 
 #include <vector>
