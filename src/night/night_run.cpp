@@ -493,7 +493,7 @@ Failure Measure_night(Night& night)
 void Write_night_products(Night& night)
 {
     const std::vector<ProfileRow> profile = Combine_profile(night.records, &night.combination);
-    const NightScattering scattering = Night_scattering(night.records, profile, night.options.air);
+    const NightScattering scattering = Night_scattering(night.records, profile, night.options.air, night.combination.row90);
     const std::string profile_file = In_night_folder(night, night_profile_name);
     if (Write_night_profile(profile_file, profile, scattering.rows, scattering.fit.model, &night.combination)) {
         Not_written(night, profile_file);

@@ -3,19 +3,32 @@
 #include <cmath>
 #include <map>
 
-NightScattering Night_scattering(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
-                                 const AirSettings& air)
+namespace {
+
+// The night's profile as net signals with their own sigmas: the combination's scaled,
+// weighted mean net signal (its own error and the dark's share together: both differ
+// from row to row) where the combination formed one; else the mean of the frames'
+// normalised signals with the standard error their own row errors, sigma.net / C,
+// predict (the observed one where a frame lacks them). `use`: the rows that count.
+bool Night_net(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
+               std::vector<double>& net, std::vector<double>& sigma, std::vector<bool>& use)
 {
-    NightScattering night;
-    const FrameRecord* first = nullptr;
-    // By row: some frame found it saturated or outside the image circle; the sum of the
-    // frames' own variances of their normalised signals, sigma.net^2 / C^2 (without
-    // each coefficient's error, a scale common to the frame's rows), and their count.
+    bool combined = false;
+    for (const ProfileRow& row : profile) combined = combined || (row.used > 0 && std::isfinite(row.net));
+    if (combined) {
+        for (const ProfileRow& row : profile) {
+            net.push_back(row.net);
+            sigma.push_back(std::hypot(row.sigma_net, row.sigma_net_common));
+            use.push_back(row.used > 0);
+        }
+        return true;
+    }
+    // By row: some frame found it saturated or outside the image circle; the frames'
+    // own variances of their normalised signals and their count.
     std::map<int32_t, bool> flagged;
     std::map<int32_t, std::pair<double, int>> own;
     for (const FrameRecord& frame : frames) {
         if (!frame.measured || !frame.has_signal) continue;
-        if (first == nullptr) first = &frame;
         const double C = frame.coefficient;
         for (const RowUncertainty& row : frame.row_uncertainty) {
             flagged[row.y] = flagged[row.y] || Mismeasured(row);
@@ -23,30 +36,42 @@ NightScattering Night_scattering(const std::vector<FrameRecord>& frames, const s
             ++own[row.y].second;
         }
     }
+    for (const ProfileRow& row : profile) {
+        net.push_back(row.mean);
+        const auto [variances, count] = own[row.y];
+        sigma.push_back(count == row.frames && count > 0 ? std::sqrt(variances) / count : row.sem);
+        use.push_back(row.frames > 0 && !flagged[row.y]);
+    }
+    return false;
+}
+
+}  // namespace
+
+NightScattering Night_scattering(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
+                                 const AirSettings& air, int32_t row90)
+{
+    NightScattering night;
+    const FrameRecord* first = nullptr;
+    for (const FrameRecord& frame : frames) {
+        if (frame.measured && frame.has_signal && first == nullptr) first = &frame;
+    }
     if (first == nullptr || profile.empty()) return night;
+    if (row90 < 0) row90 = first->row90;
 
     // The profile's rows are the processed rows in order, as the footprints are.
     const std::vector<RowFootprint> footprints = Row_footprints();
     if (footprints.size() != profile.size()) return night;
-    std::vector<double> mean, sigma;
+    std::vector<double> net, sigma;
     std::vector<bool> use;
-    for (size_t k = 0; k < profile.size(); ++k) {
-        const ProfileRow& row = profile[k];
-        mean.push_back(row.mean);
-        // The standard error of the mean the frames' own row errors predict; without
-        // them, the observed one.
-        const auto [variances, count] = own[row.y];
-        sigma.push_back(count == row.frames && count > 0 ? std::sqrt(variances) / count : row.sem);
-        use.push_back(row.frames > 0 && !flagged[row.y] && footprints[k].y == row.y);
-    }
-    const WindowScaled beta = Relative_scattering(mean, sigma, footprints, first->row90);
+    night.from_combined_net = Night_net(frames, profile, net, sigma, use);
+    for (size_t k = 0; k < profile.size(); ++k) use[k] = use[k] && footprints[k].y == profile[k].y;
+    const WindowScaled beta = Relative_scattering(net, sigma, footprints, row90);
     const MolecularReference reference = Molecular_reference(air, footprints);
-    night.rows = Scattering_columns(beta, reference, footprints, first->row90);
+    night.rows = Scattering_columns(beta, reference, footprints, row90);
     night.fit = Fit_aerosol(air, footprints, reference, beta.value, beta.sigma_own, use);
     night.formed = true;
     return night;
 }
-
 nlohmann::json Scattering_to_json(const NightScattering& scattering, const AirSettings& air)
 {
     using nlohmann::json;
@@ -64,6 +89,8 @@ nlohmann::json Scattering_to_json(const NightScattering& scattering, const AirSe
     block["rayleigh_cross_section_m2"] = Rayleigh_cross_section(air.wavelength);
     block["sources"] = "King factor and Rayleigh cross-section: Bodhaine et al. 1999; air: US Standard "
                        "Atmosphere 1976 troposphere";
+    block["beta_rel_from"] = scattering.from_combined_net ? "the combination's net signal"
+                                                          : "the mean of the frames' normalised signals";
     block["fit"] = scattering.formed ? Fit_to_json(scattering.fit) : json(nullptr);
     return block;
 }

@@ -1,8 +1,8 @@
-// The night's scattering function: beta.rel from the night's combined profile (the
-// mean of the frames' normalised signals, each the net signal over the frame's
-// scaling coefficient), the molecular reference, and the aerosol fit over the rows
-// that no frame found saturated or outside the image circle. The footprint is the
-// same for every frame of a night.
+// The night's scattering function: beta.rel from the night's combined net signal
+// (frames scaled to one another and averaged by their inverse variances; without
+// that combination, the mean of the frames' normalised signals), the molecular
+// reference, and the aerosol fit over the rows the combination used. The footprint
+// is the same for every frame of a night.
 #pragma once
 
 #include <vector>
@@ -14,13 +14,15 @@
 
 struct NightScattering {
     bool formed = false;
+    bool from_combined_net = false;    // from the combination's net signal, not the mean
     std::vector<RowScattering> rows;   // per row of the night's profile
     AerosolFit fit;
 };
 
-// Needs the configuration and the path read (the geometry of every frame).
+// Needs the configuration and the path read (the geometry of every frame). `row90`:
+// the night's 90-degree row (-1: the first measured frame's).
 NightScattering Night_scattering(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
-                                 const AirSettings& air);
+                                 const AirSettings& air, int32_t row90 = -1);
 
 // night.json's "scattering" block: the molecular reference's settings and constants,
 // and the night's fit.
