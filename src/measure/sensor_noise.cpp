@@ -83,46 +83,111 @@ CoveredBins Covered_differences()
     return covered;
 }
 
-// Walks the sky's usable cells with their local level: visit(x0, y0, level) for every
-// cell well inside the image circle and away from the beam, whose 7 x 7 cells lie in
-// the active picture area, every `step`-th cell row and column.
-template <typename Visit>
-void Sky_cells(int32_t step, Visit visit)
+// The sky's usable cells: well inside the image circle and away from the beam, their
+// 7 x 7 cells in the active picture area. Calls visit(x0, y0) for every `step`-th such
+// cell row and column; `row(y)` first for each cell row visited.
+struct SkyGeometry {
+    double keep_out;   // pixels from the path
+    double radius;     // pixels from the centre
+    int32_t columns, rows;
+};
+
+SkyGeometry Sky_geometry()
 {
-    const int32_t columns = hsize / 2, rows = vsize / 2;
+    return {double(Side_band_reach()) + path_margin + 1.0, double(rmax) - circle_margin, hsize / 2, vsize / 2};
+}
+
+// The cell columns of cell row cy that hold usable cells: [first, end), with the beam's
+// keep-out columns [beam_first, beam_end) left out (empty range when the row has none).
+struct SkyRow {
+    int32_t first = 0, end = 0, beam_first = 0, beam_end = 0;
+};
+
+SkyRow Sky_row(const SkyGeometry& sky, int32_t cy)
+{
+    SkyRow row;
+    if (2 * (cy - box_half) < picture.y_from || 2 * (cy + box_half) + 1 > picture.y_to) return row;
+    const double y = 2.0 * cy + 0.5;
+    const double dy = y - ycentre;
+    if (std::fabs(dy) > sky.radius) return row;
+    const double half_chord = std::sqrt(sky.radius * sky.radius - dy * dy);
+    // Cell cx holds x = 2 cx + 0.5: |x - xcentre| <= half_chord and its box inside the
+    // active area.
+    row.first = std::max<int32_t>(int32_t(std::ceil((xcentre - half_chord - 0.5) / 2.0)),
+                                  (picture.x_from + 1) / 2 + box_half);
+    row.end = std::min<int32_t>(int32_t(std::floor((xcentre + half_chord - 0.5) / 2.0)) + 1,
+                                (picture.x_to - 1) / 2 - box_half + 1);
+    row.end = std::min(row.end, sky.columns - box_half);
+    row.first = std::max(row.first, box_half);
+    const double beam = Path_column(y);
+    row.beam_first = int32_t(std::floor((beam - sky.keep_out - 0.5) / 2.0)) + 1;
+    row.beam_end = int32_t(std::ceil((beam + sky.keep_out - 0.5) / 2.0));
+    // A cell at exactly keep_out from the beam is out, as |x - beam| <= keep_out says.
+    while (row.beam_first - 1 >= 0 && std::fabs(2.0 * (row.beam_first - 1) + 0.5 - beam) <= sky.keep_out) --row.beam_first;
+    while (std::fabs(2.0 * row.beam_end + 0.5 - beam) <= sky.keep_out) ++row.beam_end;
+    return row;
+}
+
+// Every `step`-th usable cell with its own green level (for the bins' edges).
+template <typename Visit>
+void Sampled_sky_cells(int32_t step, Visit visit)
+{
+    const SkyGeometry sky = Sky_geometry();
+    const unsigned char* laser = value.stored();
+    for (int32_t cy = box_half; cy + box_half < sky.rows; cy += step) {
+        const SkyRow row = Sky_row(sky, cy);
+        const size_t top = size_t(hsize) * size_t(2 * cy);
+        for (int32_t cx = row.first; cx < row.end; cx += step) {
+            if (cx >= row.beam_first && cx < row.beam_end) continue;
+            const size_t x0 = size_t(2 * cx);
+            visit(0.5 * (int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, top + size_t(hsize) + x0)) -
+                  zero_level_G);
+        }
+    }
+}
+
+// Every usable cell with its local level, the mean laser green level of the 7 x 7 cells
+// around it: visit(x0, y0, level).
+template <typename Visit>
+void Sky_cells(Visit visit)
+{
+    const SkyGeometry sky = Sky_geometry();
+    const int32_t columns = sky.columns, rows = sky.rows;
     if (columns <= 2 * box_half || rows <= 2 * box_half) return;
-    const double keep_out = double(Side_band_reach()) + path_margin + 1.0;
-    const double radius = double(rmax) - circle_margin;
+    const unsigned char* laser = value.stored();
     // Sums of the two greens over 7 cell rows, per cell column.
-    std::vector<int64_t> column_sums(size_t(columns), 0);
-    const auto add_row = [&](int32_t cy, int sign) {
+    std::vector<int32_t> column_sums(size_t(columns), 0);
+    const auto add_row = [&](int32_t cy, int32_t sign) {
+        const size_t top = size_t(hsize) * size_t(2 * cy);
+        const size_t bottom = top + size_t(hsize);
         for (int32_t cx = 0; cx < columns; ++cx) {
-            const auto [g1, g2] = Greens(value, 2 * cx, 2 * cy);
-            column_sums[size_t(cx)] += sign * (int64_t{g1} + g2);
+            const size_t x0 = size_t(2 * cx);
+            column_sums[size_t(cx)] += sign * (int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, bottom + x0));
         }
     };
-    for (int32_t cy = 0; cy < 2 * box_half; ++cy) add_row(cy, 1);
+    // Only the cell rows whose boxes reach a usable cell.
+    int32_t first = rows, last = -1;
     for (int32_t cy = box_half; cy + box_half < rows; ++cy) {
+        const SkyRow row = Sky_row(sky, cy);
+        if (row.first < row.end) {
+            first = std::min(first, cy);
+            last = cy;
+        }
+    }
+    if (last < 0) return;
+    const double cells = double((2 * box_half + 1) * (2 * box_half + 1));
+    for (int32_t cy = first - box_half; cy < first + box_half; ++cy) add_row(cy, 1);
+    for (int32_t cy = first; cy <= last; ++cy) {
         add_row(cy + box_half, 1);
-        if (cy > box_half) add_row(cy - box_half - 1, -1);
-        if ((cy - box_half) % step != 0) continue;
-        // The box lies in the active picture area.
-        if (2 * (cy - box_half) < picture.y_from || 2 * (cy + box_half) + 1 > picture.y_to) continue;
-        const double y = 2.0 * cy + 0.5;
-        const double dy = y - ycentre;
-        if (std::fabs(dy) > radius) continue;
-        const double half_chord = std::sqrt(radius * radius - dy * dy);
-        const double beam = Path_column(y);
+        if (cy > first) add_row(cy - box_half - 1, -1);
+        const SkyRow row = Sky_row(sky, cy);
+        if (row.first >= row.end) continue;
         int64_t box = 0;
-        for (int32_t cx = 0; cx < 2 * box_half; ++cx) box += column_sums[size_t(cx)];
-        for (int32_t cx = box_half; cx + box_half < columns; ++cx) {
+        for (int32_t cx = row.first - box_half; cx < row.first + box_half; ++cx) box += column_sums[size_t(cx)];
+        for (int32_t cx = row.first; cx < row.end; ++cx) {
             box += column_sums[size_t(cx + box_half)];
-            if (cx > box_half) box -= column_sums[size_t(cx - box_half - 1)];
-            if ((cx - box_half) % step != 0) continue;
-            if (2 * (cx - box_half) < picture.x_from || 2 * (cx + box_half) + 1 > picture.x_to) continue;
-            const double x = 2.0 * cx + 0.5;
-            if (std::fabs(x - xcentre) > half_chord || std::fabs(x - beam) <= keep_out) continue;
-            const double cells = double((2 * box_half + 1) * (2 * box_half + 1));
+            if (cx > row.first) box -= column_sums[size_t(cx - box_half - 1)];
+            if (cx >= row.beam_first && cx < row.beam_end) continue;
             visit(2 * cx, 2 * cy, 0.5 * double(box) / cells - zero_level_G);
         }
     }
@@ -271,9 +336,10 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
     covered_net.level = covered.level;
     if (covered_net.count > 0) noise.bins.push_back(covered_net);
 
-    // The bins' edges from the local levels of every third cell, then every cell.
+        // The edges from the own levels of every third cell (edges only partition the
+    // cells; each cell then goes by its local level).
     std::vector<double> levels;
-    Sky_cells(3, [&levels](int32_t, int32_t, double level) { levels.push_back(level); });
+    Sampled_sky_cells(3, [&levels](double level) { levels.push_back(level); });
     std::vector<double> edges;
     if (levels.size() >= size_t(sky_bins) * 64) {
         std::sort(levels.begin(), levels.end());
@@ -281,7 +347,7 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
     }
     std::vector<DifferenceHistogram> sky(edges.size() + 1);
     if (!levels.empty()) {
-        Sky_cells(1, [&](int32_t x0, int32_t y0, double level) {
+        Sky_cells([&](int32_t x0, int32_t y0, double level) {
             const size_t b = size_t(std::upper_bound(edges.begin(), edges.end(), level) - edges.begin());
             sky[b].Add(Net_difference(x0, y0), level);
         });
