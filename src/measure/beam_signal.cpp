@@ -134,21 +134,24 @@ float Scaling_coefficient(int32_t row90)
     return counted.back().first;
 }
 
-float Compute_beam_signal(int32_t& row90)
+int32_t Ninety_degree_row()
 {
-    row90 = -1;
-    gnetto.clear();
     for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
-        const int32_t x_P = Getpathx(y);
-        gnetto.push_back(Net_signal(y, x_P));
-
         // The first row whose scattering angle is below 90 degrees; rows above the
         // image centre have negative zenith angles.
-        float theta = R2thetadeg(Radius(x_P, y));
+        float theta = R2thetadeg(Radius(Getpathx(y), y));
         if (y < ycentre) theta = -theta;
         const float F = static_cast<float>((90.0 - theta) + elevation);
-        if (F < 90.0f && row90 == -1) row90 = y;
+        if (F < 90.0f) return y;
     }
+    return -1;
+}
+
+float Compute_beam_signal(int32_t& row90)
+{
+    gnetto.clear();
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) gnetto.push_back(Net_signal(y, Getpathx(y)));
+    row90 = Ninety_degree_row();
     return Scaling_coefficient(row90);
 }
 

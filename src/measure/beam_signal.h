@@ -51,5 +51,9 @@ float Scaling_coefficient(int32_t row90);
 // receives the row.
 float Compute_beam_signal(int32_t& row90);
 
+// The first processed row whose scattering angle is below 90 degrees (-1 if none):
+// the path's geometry alone decides it.
+int32_t Ninety_degree_row();
+
 // The scaling-coefficient line (after an end of line), from the computed values.
 void Report_scaling_coefficient(float coefficient, int32_t row90);

@@ -15,8 +15,9 @@
 // side bands' reach plus a margin of 20 pixels either side of the path (the path
 // extended straight beyond its ends). They are binned by a local level, the mean
 // laser green level of the 7 x 7 cells around each cell (never the cell's own value,
-// whose noise would sort the cells by their own deviations), in 24 bins of equal
-// count. The covered pixels form the bin of no light (at their cells' median level,
+// whose noise would sort the cells by their own deviations), in 24 bins whose edges
+// are the quantiles of the own levels of every third cell (cheap to find; the edges
+// only partition the cells, each of which goes by its local level). The covered pixels form the bin of no light (at their cells' median level,
 // which hot pixels don't move). In each bin the mean d is
 // subtracted and cells beyond 5 sigma (1.4826 x the median absolute deviation) are
 // left out (hot pixels, stars). The line c0 + c1 L is fitted by weighted least

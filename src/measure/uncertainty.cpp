@@ -100,10 +100,10 @@ WindowMedian Window_median(const Window& window, const std::vector<double>& vari
     return {factor * sum / K, factor / (pi / 2.0 * double(squares) / (K * K)), entries};
 }
 
-// Covariance of the medians of two windows: their correlation for independent unit
-// normal values (Median_correlation, up to 32 rows) times the two medians' sigmas.
-double Window_covariance(const Window& a, const WindowMedian& a_median, const Window& b,
-                         const WindowMedian& b_median)
+// Correlation of the medians of two windows for independent unit normal values:
+// drawn (Median_correlation, kept per arrangement) up to 32 rows, beyond that the
+// correlation of the medians' linear influences, sum k_a k_b / sqrt(sum k_a^2 sum k_b^2).
+double Window_correlation(const Window& a, const Window& b)
 {
     std::vector<std::pair<int32_t, int32_t>> rows;
     bool overlap = false;
@@ -117,8 +117,6 @@ double Window_covariance(const Window& a, const WindowMedian& a_median, const Wi
         if (a.find(k) == a.end()) rows.emplace_back(0, count);
     }
     if (rows.size() > size_t(drawn_correlation_limit)) {
-        // Wide windows: the correlation of the medians' linear influences,
-        // sum k_a k_b / sqrt(sum k_a^2 sum k_b^2).
         double shared = 0.0;
         int64_t squares_a = 0, squares_b = 0;
         for (const auto& [k_a, k_b] : rows) {
@@ -126,14 +124,38 @@ double Window_covariance(const Window& a, const WindowMedian& a_median, const Wi
             squares_a += int64_t{k_a} * k_a;
             squares_b += int64_t{k_b} * k_b;
         }
-        return std::min(shared / std::sqrt(double(squares_a) * double(squares_b)), 1.0) *
-               std::sqrt(a_median.variance * b_median.variance);
+        return std::min(shared / std::sqrt(double(squares_a) * double(squares_b)), 1.0);
     }
     static std::map<std::vector<std::pair<int32_t, int32_t>>, double> known;
     std::sort(rows.begin(), rows.end());
     auto found = known.find(rows);
     if (found == known.end()) found = known.emplace(rows, Median_correlation(rows)).first;
-    return found->second * std::sqrt(a_median.variance * b_median.variance);
+    return found->second;
+}
+
+// Covariance of the medians of two windows: their correlation times their sigmas.
+double Window_covariance(const Window& a, const WindowMedian& a_median, const Window& b,
+                         const WindowMedian& b_median)
+{
+    return Window_correlation(a, b) * std::sqrt(a_median.variance * b_median.variance);
+}
+
+// The scaling coefficient's window of n processed rows, rows clamped to them.
+Window Coefficient_window(int64_t n, int32_t row90)
+{
+    Window window;
+    const int64_t k0 = Processed_index(int64_t{row90} - median);
+    for (int64_t k = k0; k <= k0 + median; ++k) ++window[std::clamp<int64_t>(k, 0, n - 1)];
+    return window;
+}
+
+// The running median's window of row y: the processed rows within `median` rows.
+Window Running_window(int64_t n, int32_t y)
+{
+    Window running;
+    const int64_t j0 = Processed_index(int64_t{y} - median);
+    for (int64_t j = std::max<int64_t>(j0, 0); j <= std::min<int64_t>(j0 + median, n - 1); ++j) running[j] = 1;
+    return running;
 }
 
 // An entry of a median: its multiplicity, expected value and standard deviation.
@@ -440,10 +462,7 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
         return;
     }
 
-    // The coefficient's window, rows clamped to the processed ones.
-    Window window;
-    const int64_t k0 = Processed_index(int64_t{row90} - median);
-    for (int64_t k = k0; k <= k0 + median; ++k) ++window[std::clamp<int64_t>(k, 0, n - 1)];
+    const Window window = Coefficient_window(n, row90);
     const double C = coefficient;
     const WindowMedian C_median = Window_median(window, variance);
     const double C_variance = C_median.variance;
@@ -462,11 +481,7 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
                                                   2.0 * net * covariance / (C * C * C),
                                               0.0));
         if (median > 0) {
-            Window running;
-            const int64_t j0 = Processed_index(int64_t{row.y} - median);
-            for (int64_t j = std::max<int64_t>(j0, 0); j <= std::min<int64_t>(j0 + median, n - 1); ++j) {
-                running[j] = 1;
-            }
+            const Window running = Running_window(n, row.y);
             const double M = running_medians[size_t(k)];
             const WindowMedian M_median = Window_median(running, variance);
             const double covariance = Window_covariance(running, M_median, window, C_median);
@@ -480,6 +495,23 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
         if (row.weak) ++weak;
     }
     beam_found = 2 * weak <= n;
+}
+
+void Prepare_window_correlations()
+{
+    if (median <= 0 || laserpath.size() < 2) return;
+    int64_t n = 0;
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) ++n;
+    if (n == 0) return;
+    const Window window = Coefficient_window(n, Ninety_degree_row());
+    std::vector<int32_t> multiplicities;
+    for (const auto& [k, count] : window) multiplicities.push_back(count);
+    Cached_median_factor(multiplicities);
+    for (int32_t y = First_processed_row(); y < Path_end_row(); y += 2) {
+        const Window running = Running_window(n, y);
+        Cached_median_factor(std::vector<int32_t>(running.size(), 1));
+        Window_correlation(running, window);
+    }
 }
 
 FrameUncertainty Measured_uncertainty()

@@ -132,6 +132,12 @@ inline bool Mismeasured(const RowUncertainty& row)
     return row.sat || row.edge;
 }
 
+// Works out, for the configured path, what every frame's rows share: the variance
+// factors and correlations of the coefficient's and the running medians' windows. A
+// night calls it once before its workers start (they inherit the results); without
+// it each frame works them out as it needs them.
+void Prepare_window_correlations();
+
 // The flags of a row as the table writes them: "sat,weak,edge" or some of them, "-"
 // for none.
 const char* Flags_text(const RowUncertainty& row);

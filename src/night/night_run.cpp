@@ -20,6 +20,7 @@
 #include "base/settings.h"
 #include "input/configuration.h"
 #include "input/laserpath.h"
+#include "measure/uncertainty.h"
 #include "night/master_dark.h"
 #include "night/night_names.h"
 #include "night/night_netcdf.h"
@@ -484,6 +485,8 @@ Failure Measure_night(Night& night)
         return Failure{exit_product_not_written,
                        "can't make a folder for the workers' results in '" + night.options.out + "'"};
     }
+    // What every frame's rows share is worked out once; the workers inherit it.
+    Prepare_window_correlations();
     night.records = Measure_frames(night.frames, night.options.jobs, night.preamble, results);
     rmdir(results.c_str());
     for (size_t i = 0; i < night.records.size(); ++i) night.records[i].dated = night.frames[i].dated;
