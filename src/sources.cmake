@@ -38,6 +38,7 @@ set(tavrolin_core_sources
 # libcrypto).
 set(tavrolin_night_sources
   ${CMAKE_CURRENT_LIST_DIR}/night/master_dark.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/night/night_cleanup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_netcdf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/night/night_options.cpp

@@ -77,7 +77,9 @@ void Write_dng(const std::string& path, const Dng& dng)
 
 // Writes a DNG as cameras and converters lay it out, its directory before its
 // samples (libtiff puts the directory last), so that a file cut short loses samples.
-void Write_dng_directory_first(const std::string& path)
+// With `lossless_jpeg` the compression tag says lossless JPEG (7) while the data are
+// the plain samples: no JPEG stream at all.
+void Write_dng_directory_first(const std::string& path, bool lossless_jpeg = false)
 {
     std::string file("II*\0\x08\0\0\0", 8);
     const auto put16 = [&](uint32_t v) {
@@ -96,7 +98,7 @@ void Write_dng_directory_first(const std::string& path)
     put16(entries);
     const uint32_t directory[entries][4] = {
         {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)},
-        {258, 3, 1, 16}, {259, 3, 1, 1}, {262, 3, 1, PHOTOMETRIC_CFA},
+        {258, 3, 1, 16}, {259, 3, 1, lossless_jpeg ? 7u : 1u}, {262, 3, 1, PHOTOMETRIC_CFA},
         {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {273, 4, 1, samples_at},
         {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, samples_size},
         {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
@@ -178,6 +180,16 @@ TEST_F(RawPictureTest, ARawFileCutShortInItsSamplesIsRefusedWhenDecoded)
     EXPECT_EQ(cut.Decode("cut.dng", none).reason,
               "Raw file 'cut.dng' can't be decoded: LibRaw says \"Input/output error\"");
     EXPECT_TRUE(none.empty());
+}
+
+TEST_F(RawPictureTest, LosslessJpegDataThatIsNoJpegStreamIsRefusedNotDecodedAsGarbage)
+{
+    Write_dng_directory_first(folder_ + "/garbage.dng", true);
+    RawPicture raw;
+    std::string reason;
+    EXPECT_EQ(Open("garbage.dng", raw, reason), raw_refused);
+    EXPECT_EQ(reason, "Raw file 'garbage.dng' can't be decoded: its compression is lossless JPEG, but its data "
+                      "hold no JPEG stream");
 }
 
 TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)

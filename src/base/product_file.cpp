@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "base/run_codes.h"
@@ -19,6 +20,9 @@ void Remove_temporary(const ProductFile& product)
     unlink(product.temporary.c_str());
     Forget_temporary_product();
 }
+
+// The files the run reads, by device and inode: never a product's place.
+std::vector<std::pair<dev_t, ino_t>> protected_inputs;
 
 Failure Refuse(ProductFile& product, int error)
 {
@@ -35,6 +39,22 @@ std::string Product_path(const std::string& name)
     return product_folder.empty() ? name : product_folder + "/" + name;
 }
 
+void Protect_input(const std::string& name)
+{
+    struct stat status;
+    if (stat(name.c_str(), &status) == 0) protected_inputs.emplace_back(status.st_dev, status.st_ino);
+}
+
+bool Is_protected_input(const std::string& name, bool follow_links)
+{
+    struct stat status;
+    if ((follow_links ? stat(name.c_str(), &status) : lstat(name.c_str(), &status)) != 0) return false;
+    for (const auto& [device, inode] : protected_inputs) {
+        if (status.st_dev == device && status.st_ino == inode) return true;
+    }
+    return false;
+}
+
 Failure Open_product(const std::string& name, ProductFile& product)
 {
     product.name = name;
@@ -44,6 +64,9 @@ Failure Open_product(const std::string& name, ProductFile& product)
     if (stat(name.c_str(), &status) == 0) {
         // Something other than a file in the product's place: a folder, a device.
         if (!S_ISREG(status.st_mode)) return Refuse(product, S_ISDIR(status.st_mode) ? EISDIR : EEXIST);
+        if (Is_protected_input(name, true)) {
+            return Failure{exit_product_not_written, "Can't write '" + name + "': it is one of the input files"};
+        }
         if (access(name.c_str(), W_OK) != 0) return Refuse(product, errno);
     }
 

@@ -21,9 +21,20 @@ struct ProductFile {
     int error = 0;           // the system's reason (errno) of the first step that failed
 };
 
+// Keeps the file `name` (followed through links) as an input of the run: a product
+// whose name reaches the same file (same device and inode, by another name, a link
+// or a hard link) is refused as Open_product says.
+void Protect_input(const std::string& name);
+
+// True when `name` reaches a protected input's file: followed through symbolic links
+// (a product's place), or the entry itself (a file to remove, whose removal would
+// take the input's data or one of its names).
+bool Is_protected_input(const std::string& name, bool follow_links);
+
 // Opens a temporary file beside `name` for binary writing. Fails (code 6, "Can't
 // write 'name'", with the system's error) when the product can't be written: `name`
-// is a folder or a write-protected file, or the folder doesn't take new files.
+// is a folder, a write-protected file or one of the protected inputs, or the folder
+// doesn't take new files.
 Failure Open_product(const std::string& name, ProductFile& product);
 
 // Writes `bytes` bytes to the product; a failed write keeps its reason for

@@ -10,6 +10,7 @@ namespace {
 volatile sig_atomic_t temporary_kept = 0;
 char temporary_name[4096];
 volatile sig_atomic_t terminal_kept = 0;
+void (*volatile ending_cleanup)(int) = nullptr;
 int terminal_descriptor = -1;
 termios terminal_state;
 
@@ -22,6 +23,7 @@ const char picture_changed[] =
 extern "C" void End_on_signal(int signal_number)
 {
     if (temporary_kept) unlink(temporary_name);
+    if (ending_cleanup != nullptr && signal_number != SIGBUS) ending_cleanup(signal_number);
     if (terminal_kept) tcsetattr(terminal_descriptor, TCSANOW, &terminal_state);
     if (signal_number == SIGBUS) {
         ssize_t written = write(STDOUT_FILENO, picture_changed, sizeof picture_changed - 1);
@@ -92,6 +94,18 @@ void Keep_temporary_product(const char* name)
 void Forget_temporary_product()
 {
     temporary_kept = 0;
+}
+
+void Remove_temporary_product()
+{
+    EndingSignalsHeld held;
+    if (temporary_kept) unlink(temporary_name);
+    temporary_kept = 0;
+}
+
+void Set_ending_cleanup(void (*cleanup)(int signal_number))
+{
+    ending_cleanup = cleanup;
 }
 
 void Keep_terminal_state(int descriptor, const termios& state)

@@ -34,6 +34,15 @@ private:
 void Keep_temporary_product(const char* name);
 void Forget_temporary_product();
 
+// Removes the temporary product being written, if any, when the run ends another way
+// (for want of memory).
+void Remove_temporary_product();
+
+// A further step for the ending handlers of SIGINT, SIGTERM and SIGHUP, after the
+// temporary product is removed: a driver that starts other processes stops them and
+// removes what they leave. It must use only async-signal-safe calls. nullptr for none.
+void Set_ending_cleanup(void (*cleanup)(int signal_number));
+
 // The terminal state to put back on `descriptor` if the run is ended while the
 // key-press wait has changed it.
 void Keep_terminal_state(int descriptor, const termios& state);

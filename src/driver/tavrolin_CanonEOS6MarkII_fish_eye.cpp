@@ -14,7 +14,12 @@
 //     could not be written;
 //  5. the key-press wait, except after codes 4 and 5, which end the run at once as
 //     the configuration and the path stages do; then the code.
+// Memory that runs out outside the picture planes ends the run with code 2 and the
+// console line "not enough memory, ending...", without a temporary product.
 // The codes and their meanings are in base/run_codes.h.
+
+#include <iostream>
+#include <new>
 
 #include "base/console.h"
 #include "base/run_codes.h"
@@ -24,9 +29,10 @@
 #include "input/configuration.h"
 #include "input/laserpath.h"
 
-int main()
+namespace {
+
+int Run()
 {
-    Install_signal_handlers();
     Print_banner();
     if (Failure failure = Read_configuration()) return failure.code;
     if (Failure failure = Read_laser_path()) return failure.code;
@@ -34,4 +40,20 @@ int main()
     const int code = frame.failure.code;
     if (code != exit_bad_configuration && code != exit_bad_path) Wait_for_key_press();
     return code;
+}
+
+}  // namespace
+
+int main()
+{
+    Install_signal_handlers();
+    try {
+        return Run();
+    } catch (const std::bad_alloc&) {
+        // Wherever memory ran out: no unfinished product stays, and the run says why.
+        Remove_temporary_product();
+        Console() << std::endl;
+        End_stage(exit_bad_picture, "not enough memory");
+        return exit_bad_picture;
+    }
 }

@@ -3,12 +3,17 @@
 // are then combined into the night's profile, its pictures and its record. The steps
 // are in night/night_run.h.
 
+#include <csignal>
+#include <new>
+
 #include "base/signals.h"
+#include "night/night_cleanup.h"
 #include "night/night_run.h"
 
-int main(int argc, char** argv)
+namespace {
+
+int Run_night(int argc, char** argv)
 {
-    Install_signal_handlers();
     Night night = Start_night(argc, argv);
     if (Failure failure = Read_command_line(argc, argv, night.options)) return End_night(failure);
     if (night.options.answered) return 0;   // --help, --version
@@ -20,4 +25,22 @@ int main(int argc, char** argv)
     if (Failure failure = Measure_night(night)) return End_night(failure);
     Write_night_products(night);
     return Night_exit_code(night);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Install_signal_handlers();
+    // The night waits for its own workers: a SIGCHLD ignored by whoever started it
+    // would take their exit statuses away.
+    std::signal(SIGCHLD, SIG_DFL);
+    try {
+        return Run_night(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Wherever memory ran out: the workers stop and nothing unfinished stays.
+        Remove_temporary_product();
+        End_night_cleanup();
+        return End_night(Failure{exit_bad_picture, "not enough memory"});
+    }
 }

@@ -81,6 +81,10 @@ Failure Parse_laser_path(std::istream& in)
                           " is not a whole number in the 32-bit range");
         }
         if (++filled == 2) {
+            if (laserpath.size() >= most_path_points) {
+                return refuse(refusal + "the file holds more than " + std::to_string(most_path_points) +
+                              " points (pairs x y)");
+            }
             point = PathPoint{coordinate[0], coordinate[1]};
             laserpath.push_back(point);
             filled = 0;

@@ -22,11 +22,16 @@ extern PathPoint point;                    // scratch point used while reading
 // Ordering of path points for the sort: by row only.
 bool Compare(PathPoint a, PathPoint b);
 
+// The most points a path may have: a whole frame has 4224 rows, and the points
+// are held in memory (8 bytes each); more are refused as the file is read.
+constexpr size_t most_path_points = size_t{1} << 20;
+
 // Reads whitespace-separated decimal pairs x y from `in` and appends them to
 // `laserpath` (unsorted); a last number without a partner is dropped, a UTF-8
 // byte-order mark at the start skipped. Fails with code 5 and what is wrong with the
 // first token that is not a decimal integer in the signed 32-bit range, has more than
-// 64 characters (refused without reading the rest) or holds a NUL byte.
+// 64 characters (refused without reading the rest) or holds a NUL byte, or when the
+// file holds more than `most_path_points` points.
 Failure Parse_laser_path(std::istream& in);
 
 // The path stage: reads `file` (by default 'tavrolinpath.txt' in the working folder;

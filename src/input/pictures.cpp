@@ -172,8 +172,13 @@ Failure Open_picture(const std::string& name, OpenedPicture& picture)
         // LibRaw reads the whole file; one that can't be had is no raw file.
         auto raw = std::make_unique<RawPicture>();
         Failure refusal;
-        const Raw_opening opening =
-            file->Load(file->file_size()) ? raw_not_known : raw->Open(*file, name, refusal);
+        const bool loaded = !file->Load(file->file_size());
+        if (!loaded && file->Out_of_memory()) {
+            picture.fault = PictureFault::unreadable;
+            return Refused("not enough memory for picture '" + name + "' (" + std::to_string(file->file_size()) +
+                           " bytes)");
+        }
+        const Raw_opening opening = loaded ? raw->Open(*file, name, refusal) : raw_not_known;
         if (opening == raw_not_known) {
             picture.fault = PictureFault::unknown_format;
             return Refused("Picture '" + name + "' is neither a binary PGM (P5) nor a raw file that " +

@@ -1,5 +1,6 @@
 #include "input/raw_picture.h"
 
+#include <climits>
 #include <cstring>
 #include <libraw/libraw.h>
 
@@ -26,6 +27,40 @@ bool Has_netpbm_identifier(const PictureBytes& bytes)
            bytes.data()[1] <= '7';
 }
 
+// True when every lossless JPEG stream that LibRaw's decoder will read begins as a
+// JPEG stream does (the start-of-image marker FF D8). LibRaw's lossless JPEG
+// decoders stop at a stream without one and leave the rest of the frame as it was
+// allocated, without a word; any other decoder is taken at its word.
+bool Jpeg_streams_start(const PictureBytes& bytes, LibRaw& raw)
+{
+    const std::string decoder = raw.unpack_function_name();
+    const bool dng = decoder == "lossless_dng_load_raw()";
+    if (!dng && decoder != "lossless_jpeg_load_raw()") return true;
+    const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
+    const auto is_stream_at = [&](uint64_t at) {
+        return at + 1 < bytes.size() && bytes.data()[at] == 0xFF && bytes.data()[at + 1] == 0xD8;
+    };
+    const uint64_t offset = static_cast<uint64_t>(unpacker.data_offset);
+    if (!dng || unpacker.tile_length >= INT_MAX || unpacker.tile_width == 0 || unpacker.tile_length == 0) {
+        return is_stream_at(offset);
+    }
+    // A tiled DNG: data_offset is where the tiles' offsets are, four bytes each in
+    // the file's byte order.
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+    const uint64_t tiles = (uint64_t{sizes.raw_width} + unpacker.tile_width - 1) / unpacker.tile_width *
+                           ((uint64_t{sizes.raw_height} + unpacker.tile_length - 1) / unpacker.tile_length);
+    for (uint64_t i = 0; i < tiles; ++i) {
+        const uint64_t at = offset + 4 * i;
+        if (at + 4 > bytes.size()) return false;
+        const unsigned char* b = bytes.data() + at;
+        const uint32_t tile = unpacker.order == 0x4949
+                                  ? uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24
+                                  : uint32_t(b[3]) | uint32_t(b[2]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[0]) << 24;
+        if (!is_stream_at(tile)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 RawPicture::RawPicture() : decoder_(std::make_shared<Decoder>()) {}
@@ -46,6 +81,10 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
     const int status = raw.open_buffer(const_cast<unsigned char*>(bytes.data()), bytes.size());
     // A file that LibRaw can't identify (a TIFF picture, or a raw file cut short
     // before its samples' places) is no raw file that it knows.
+    if (status == LIBRAW_UNSUFFICIENT_MEMORY) {
+        refusal = Failure{exit_bad_picture, "not enough memory for picture '" + name + "'"};
+        return raw_refused;
+    }
     if (status != LIBRAW_SUCCESS) return raw_not_known;
     const std::string refused = "Raw file '" + name + "' can't be used: ";
     const libraw_iparams_t& about = raw.imgdata.idata;
@@ -72,6 +111,11 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
             }
         }
     }
+    if (!Jpeg_streams_start(bytes, raw)) {
+        refusal = Failure{exit_bad_picture, "Raw file '" + name + "' can't be decoded: its compression is "
+                                            "lossless JPEG, but its data hold no JPEG stream"};
+        return raw_refused;
+    }
     return raw_opened;
 }
 
@@ -81,6 +125,9 @@ Failure RawPicture::Decode(const std::string& name, ImagePlane& plane)
     const int status = raw.unpack();
     const std::string refused = "Raw file '" + name + "' can't be decoded: ";
     const auto refuse = [&](const std::string& reason) { return Failure{exit_bad_picture, refused + reason}; };
+    if (status == LIBRAW_UNSUFFICIENT_MEMORY) {
+        return Failure{exit_bad_picture, "not enough memory for picture '" + name + "'"};
+    }
     if (status != LIBRAW_SUCCESS) return refuse("LibRaw says \"" + std::string(libraw_strerror(status)) + "\"");
     if (decoder_->data_errors > 0) return refuse("it ends before its samples, or they are damaged");
     const libraw_image_sizes_t& sizes = raw.imgdata.sizes;

@@ -6,6 +6,7 @@
 #include "base/image_plane.h"
 #include "base/product_file.h"
 #include "base/run_codes.h"
+#include "input/pgm.h"
 #include "input/pictures.h"
 
 void Median_of_samples(const std::vector<const uint16_t*>& samples, size_t count, uint16_t* median)
@@ -17,6 +18,35 @@ void Median_of_samples(const std::vector<const uint16_t*>& samples, size_t count
         std::nth_element(pixel.begin(), pixel.begin() + static_cast<ptrdiff_t>(n / 2), pixel.end());
         median[i] = pixel[n / 2];
     }
+}
+
+Failure Check_dark_sizes(const std::vector<std::string>& names, const std::string& first_frame)
+{
+    const auto size_of = [](int32_t width, int32_t height) {
+        return std::to_string(width) + " x " + std::to_string(height);
+    };
+    int32_t width = 0, height = 0;
+    for (const std::string& name : names) {
+        OpenedPicture dark;
+        if (Failure failure = Open_picture(name, dark)) {
+            failure.code = exit_bad_picture;   // a dark that isn't 16-bit can't be used either
+            return failure;
+        }
+        if (Failure failure = Check_frame_limit(name, dark.width, dark.height)) return failure;
+        if (&name != &names.front() && (dark.width != width || dark.height != height)) {
+            return Failure{exit_bad_picture, "Dark picture '" + name + "' is " + size_of(dark.width, dark.height) +
+                                                 ", but '" + names.front() + "' is " + size_of(width, height)};
+        }
+        width = dark.width;
+        height = dark.height;
+    }
+    OpenedPicture frame;
+    if (names.empty() || Open_picture(first_frame, frame) || (frame.width == width && frame.height == height)) {
+        return {};   // a frame that can't be opened is refused on its own
+    }
+    return Failure{exit_bad_picture, "Dark picture '" + names.front() + "' is " + size_of(width, height) +
+                                         ", but the first frame '" + first_frame + "' is " +
+                                         size_of(frame.width, frame.height)};
 }
 
 Failure Write_master_dark(const std::vector<std::string>& names, const std::string& output, int32_t block_rows)

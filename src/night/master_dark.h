@@ -23,6 +23,11 @@ constexpr int32_t master_dark_block_rows = 64;
 void Median_of_samples(const std::vector<const uint16_t*>& samples, size_t count,
                        uint16_t* median);
 
+// Checks the darks before anything is combined or measured: each within the frame
+// limit (input/pgm.h), all of one size, and of the size of the first frame when its
+// header can be read. Fails with code 2 and the reason naming the dark.
+Failure Check_dark_sizes(const std::vector<std::string>& names, const std::string& first_frame);
+
 // Combines the darks `names` (each a 16-bit picture, all of the same size) into the
 // 16-bit binary PGM `output`, replaced only once it is complete. Fails with code 2
 // and the reason naming the dark that can't be used, or with code 6 when the master

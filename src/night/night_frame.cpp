@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -158,6 +159,9 @@ FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& prea
     record.code = failure.code;
     record.measured = !failure;
     if (!record.measured) record.message = failure.reason;
+    if (failure.code == exit_product_not_written && failure.error != 0) {
+        record.message += ": " + std::string(std::strerror(failure.error));
+    }
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return record;
 }

@@ -1,5 +1,6 @@
 #include "night/night_netcdf.h"
 
+#include <cerrno>
 #include <cmath>
 #include <iterator>
 #include <cstdio>
@@ -10,7 +11,10 @@
 
 #include <netcdf.h>
 
+#include "base/product_file.h"
 #include "base/run_codes.h"
+#include "base/signals.h"
+#include "night/night_cleanup.h"
 
 namespace {
 
@@ -190,9 +194,17 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
     for (size_t i = 0; i < profile.size(); ++i) row_of_y[profile[i].y] = i;
     const size_t times = measured.size(), rows = profile.size();
 
+    if (Is_protected_input(file, true)) {
+        return Failure{exit_product_not_written, "Can't write '" + file + "': it is one of the input files"};
+    }
     std::string partial = file + ".XXXXXX";
-    const int descriptor = mkstemp(partial.data());
-    if (descriptor < 0) return Failure{exit_product_not_written, "can't write " + file};
+    int descriptor;
+    {
+        EndingSignalsHeld held;   // an ending signal removes the file once it exists
+        descriptor = mkstemp(partial.data());
+        if (descriptor < 0) return Failure{exit_product_not_written, "can't write " + file, errno};
+        Keep_night_temporary(partial);
+    }
     close(descriptor);
     Netcdf nc;
     int id = -1;
@@ -342,10 +354,15 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
     }
     if (!flags.empty()) nc(nc_put_var_schar(id, flags_var, flags.data()));
     if (id >= 0) nc(nc_close(id));
-    if (!nc.Error().empty() || std::rename(partial.c_str(), file.c_str()) != 0) {
+    const int renamed = nc.Error().empty() ? std::rename(partial.c_str(), file.c_str()) : -1;
+    const int error = errno;
+    EndingSignalsHeld held;
+    Forget_night_temporaries();
+    if (renamed != 0) {
         std::remove(partial.c_str());
         return Failure{exit_product_not_written,
-                       "can't write " + file + (nc.Error().empty() ? "" : " (netCDF: " + nc.Error() + ")")};
+                       "can't write " + file + (nc.Error().empty() ? "" : " (netCDF: " + nc.Error() + ")"),
+                       nc.Error().empty() ? error : 0};
     }
     return {};
 }

@@ -2,12 +2,58 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <sched.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include "night/night_names.h"
 #include "tavrolin_version.h"
+
+namespace {
+
+// A number the sensor's model can use: finite and above 0 (nan and inf are refused).
+const CLI::Validator finite_positive(
+    [](std::string& text) {
+        double value = 0.0;
+        if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || !(value > 0.0)) {
+            return "must be a finite number above 0, not '" + text + "'";
+        }
+        return std::string();
+    },
+    "POSITIVE");
+
+// The first word of the command line before "--" that looks like an option but is
+// none of `app`'s, or empty. Words that are values of the options before them are
+// skipped.
+std::string Unknown_option(const CLI::App& app, int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") break;
+        if (word.size() < 2 || word[0] != '-') continue;
+        const std::string name = word.substr(0, word.find('='));
+        const CLI::Option* option = app.get_option_no_throw(name);
+        if (option == nullptr) return word;
+        if (option->get_type_size() != 0 && word.find('=') == std::string::npos) ++i;   // its value
+    }
+    return std::string();
+}
+
+// The processors this process may run on (its affinity mask), or the online ones.
+unsigned Usable_cores()
+{
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    if (sched_getaffinity(0, sizeof mask, &mask) == 0 && CPU_COUNT(&mask) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&mask));
+    }
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores > 0 ? static_cast<unsigned>(cores) : 1u;
+}
+
+}  // namespace
 
 std::string Usage_lines()
 {
@@ -37,7 +83,7 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--out", options.out, "folder of the night's products")->capture_default_str();
-    app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores)")
+    app.add_option("--jobs", options.jobs, "worker processes (default: the number of cores this process may use)")
         ->check(CLI::Range(1u, 4096u));
     auto* pictures = app.add_flag("--pictures", options.pictures,
                                   std::string("write each frame's ") + corrected_picture_name + " (54 MB a full frame) "
@@ -48,11 +94,11 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
     app.add_option("--gain", options.gain,
                    "sensor gain in DN per electron for the shot noise of every frame "
                    "(default: each frame's own photon-transfer estimate)")
-        ->check(CLI::PositiveNumber);
+        ->check(finite_positive);
     app.add_option("--saturation", options.saturation,
                    "sample level at which a pixel is clipped (default: each frame's highest "
                    "level when several pixels share it)")
-        ->check(CLI::PositiveNumber);
+        ->check(finite_positive);
     app.add_option("--times", options.times,
                    "file of lines 'frame-file YYYY-MM-DDTHH:MM:SS[Z]': the frames' times (UTC), "
                    "before a raw file's own capture time and a file's modification time");
@@ -100,6 +146,12 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
         if (app.exit(e) != 0) return Failure{exit_usage, ""};   // said by CLI11
         return {};
     } catch (const CLI::ParseError& e) {
+        const std::string unknown = Unknown_option(app, argc, argv);
+        if (!unknown.empty()) {
+            return Failure{exit_usage, "unknown option '" + unknown +
+                                           "'; a frame whose name begins with a dash goes after --, "
+                                           "as in: tavrolin-night [OPTION]... -- " + unknown};
+        }
         return Failure{exit_usage, e.what()};
     }
     options.path_given = app.count("--path") > 0;
@@ -121,9 +173,6 @@ Failure Read_command_line(int argc, char** argv, NightOptions& options)
         }
         options.air.polarisation = psi;
     }
-    if (options.jobs == 0) {
-        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-        options.jobs = cores > 0 ? static_cast<unsigned>(cores) : 1u;
-    }
+    if (options.jobs == 0) options.jobs = Usable_cores();
     return {};
 }

@@ -1,17 +1,24 @@
 #include "night/night_plots.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <utility>
 #include <unistd.h>
 
 #include "base/product_file.h"
 #include "base/run_codes.h"
+#include "base/signals.h"
+#include "input/input_file.h"
+#include "night/night_cleanup.h"
 #include "night/night_names.h"
 
 namespace {
@@ -33,20 +40,125 @@ std::string Column(const std::string& name)
     return std::to_string(Night_profile_column(name));
 }
 
-// Runs gnuplot on the script `script`, its output silenced; true when it succeeded.
-bool Run_gnuplot(const std::string& script)
+// Runs gnuplot in `folder` on the script `script` (named from there), its output
+// silenced; true when it succeeded.
+bool Run_gnuplot(const std::string& folder, const std::string& script)
 {
-    const pid_t child = fork();
+    pid_t child;
+    {
+        EndingSignalsHeld held;
+        child = fork();
+        if (child > 0) Keep_child(child);
+        if (child == 0) Set_ending_cleanup(nullptr);
+    }
     if (child < 0) return false;
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDOUT_FILENO);
+        if (chdir(folder.c_str()) != 0) _exit(127);
         execlp("gnuplot", "gnuplot", script.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
-    if (waitpid(child, &status, 0) != child) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_t waited;
+    while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    Forget_child(child);
+    return waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The last part of a path.
+std::string Base_name(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A product's failure with the system's reason.
+Failure Not_drawn(const std::string& what, int error)
+{
+    return Failure{exit_product_not_written, "can't write " + what + ": " + std::strerror(error), error};
+}
+
+// A frame's name as a label: control bytes and bytes outside UTF-8 as \xNN.
+std::string Label(const std::string& name)
+{
+    return Json_text(Shown_token(name, std::string::npos));
+}
+
+// Makes an empty temporary file "<name>.XXXXXX" beside `name` (created anew, so that
+// nothing already there is written through); its name, or empty with `error`.
+std::string Temporary_beside(const std::string& name, int& error)
+{
+    std::string temporary = name + ".XXXXXX";
+    EndingSignalsHeld held;
+    const int descriptor = mkstemp(temporary.data());
+    if (descriptor < 0) {
+        error = errno;
+        return std::string();
+    }
+    // mkstemp creates the file for its owner only; give it the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(descriptor, 0666 & ~mask);
+    close(descriptor);
+    Keep_night_temporary(temporary);
+    return temporary;
+}
+
+// A picture gnuplot draws: its temporary file beside it, and the picture.
+struct Drawing {
+    std::string temporary;
+    std::string png;
+};
+
+// Removes the drawings' temporary files (those renamed into place are gone already).
+void Remove_drawings(const std::vector<Drawing>& drawings)
+{
+    EndingSignalsHeld held;
+    for (const Drawing& drawing : drawings) std::remove(drawing.temporary.c_str());
+    Forget_night_temporaries();
+}
+
+// The temporary files of the pictures `pngs`, or the failure (none is left then).
+Failure Start_drawings(const std::vector<std::string>& pngs, std::vector<Drawing>& drawings)
+{
+    for (const std::string& png : pngs) {
+        int error = 0;
+        const std::string temporary = Temporary_beside(png, error);
+        if (temporary.empty()) {
+            Remove_drawings(drawings);
+            drawings.clear();
+            return Not_drawn(png, error);
+        }
+        drawings.push_back(Drawing{temporary, png});
+    }
+    return {};
+}
+
+// Writes the gnuplot script `text` as `script` in the work folder `work_folder`
+// (inside `folder`), runs it in `folder` and renames each drawing over its picture;
+// removes the script and what is left of the drawings.
+Failure Finish_drawings(const std::string& folder, const std::string& work_folder, const std::string& script,
+                        const std::string& text, const std::vector<Drawing>& drawings)
+{
+    if (Failure failure = Write_product_file(script, text)) {
+        Remove_drawings(drawings);
+        return Not_drawn(script, failure.error);
+    }
+    const bool drawn = Run_gnuplot(folder, Base_name(work_folder) + "/" + Base_name(script));
+    std::remove(script.c_str());
+    Failure failure;
+    for (const Drawing& drawing : drawings) {
+        struct stat status;
+        if (!drawn || stat(drawing.temporary.c_str(), &status) != 0 || status.st_size == 0) {
+            failure = Failure{exit_product_not_written, "gnuplot could not draw " + drawing.png};
+        } else if (std::rename(drawing.temporary.c_str(), drawing.png.c_str()) != 0) {
+            failure = Not_drawn(drawing.png, errno);
+        }
+    }
+    Remove_drawings(drawings);
+    return failure;
 }
 
 // The value at fraction q of the sorted values (0 for none).
@@ -145,7 +257,7 @@ std::string Residual_data(const std::vector<FrameRecord>& frames, const std::vec
 
 // The gnuplot lines of the curtain: time across, height up, the colour the frame's
 // ratio to the night's mean profile; failed frames as grey, labelled gaps.
-std::string Curtain_script(const std::string& png, const std::string& data_file, const std::vector<FrameRecord>& frames,
+std::string Curtain_script(const std::string& drawing, const std::string& data_file, const std::vector<FrameRecord>& frames,
                            const std::vector<std::pair<double, double>>& slots, double spread, bool any_cell)
 {
     std::ostringstream gp;
@@ -159,7 +271,7 @@ std::string Curtain_script(const std::string& png, const std::string& data_file,
         any_time = true;
     }
     gp << "set terminal pngcairo noenhanced size 1100,700 font 'sans,10'\n"
-       << "set output " << Quoted(png + ".tmp") << "\n"
+       << "set output " << Quoted(drawing) << "\n"
        << "set title 'Each frame against the night: normalised signal / night mean, per height'\n"
        << "set xdata time\nset timefmt '%s'\nset format x '%H:%M'\n"
        << "set xlabel 'time (UTC)"
@@ -175,7 +287,7 @@ std::string Curtain_script(const std::string& png, const std::string& data_file,
         if (!any_cell || frames[i].measured || !frames[i].dated.known) continue;
         gp << "set object " << label << " rect from '" << slots[i].first << "', graph 0 to '" << slots[i].second
            << "', graph 1 behind fc rgb '#bbbbbb' fs solid 1.0 noborder\n"
-           << "set label " << label << " " << Quoted(frames[i].name + " failed") << " at '" << frames[i].dated.time
+           << "set label " << label << " " << Quoted(Label(frames[i].name) + " failed") << " at '" << frames[i].dated.time
            << "', graph 0.5 center rotate by 90 front font 'sans,8'\n";
         ++label;
     }
@@ -203,27 +315,40 @@ bool Gnuplot_available()
     return false;
 }
 
-Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecord>& frames,
-                         const std::vector<ProfileRow>& profile, const std::string& profile_file)
+Failure Draw_night_plots(const std::string& folder, const std::string& work_folder,
+                         const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
+                         const std::string& profile_file)
 {
-    const auto failed = [](const std::string& reason) { return Failure{exit_product_not_written, reason}; };
-    const std::string curtain_data = folder + "/.night_curtain.dat";
-    const std::string residual_data = folder + "/.night_residuals.dat";
-    const std::string script = folder + "/.night_plots.gp";
+    // gnuplot runs in the night's folder and reads and writes only files of the
+    // night's own naming there: the folder's name may hold any byte.
+    const std::string work = Base_name(work_folder);
+    const std::string curtain_data = work_folder + "/night_curtain.dat";
+    const std::string residual_data = work_folder + "/night_residuals.dat";
+    const std::string script = work_folder + "/night_plots.gp";
     const std::string map_png = folder + "/" + night_map_name;
     const std::string profile_png = folder + "/" + night_profile_plot_name;
     const auto remove_work = [&]() {
-        for (const std::string& work : {curtain_data, residual_data, script}) std::remove(work.c_str());
+        for (const std::string& file : {curtain_data, residual_data}) std::remove(file.c_str());
     };
     const std::vector<std::pair<double, double>> slots = Time_slots(frames);
     double spread = 0.1;
     const std::string curtain = Curtain_data(frames, profile, slots, spread);
-    if (Write_product_file(curtain_data, curtain) || Write_product_file(residual_data, Residual_data(frames, profile))) {
-        remove_work();
-        return failed("can't write the plots' data in " + folder);
+    for (const auto& [file, data] : {std::pair{curtain_data, curtain},
+                                     std::pair{residual_data, Residual_data(frames, profile)}}) {
+        if (Failure failure = Write_product_file(file, data)) {
+            remove_work();
+            return Not_drawn(file, failure.error);
+        }
     }
+    std::vector<Drawing> drawings;
+    if (Failure failure = Start_drawings({map_png, profile_png}, drawings)) {
+        remove_work();
+        return failure;
+    }
+    const std::string map_drawing = drawings[0].temporary, profile_drawing = drawings[1].temporary;
     std::ostringstream gp;
-    gp << Curtain_script(map_png, curtain_data, frames, slots, spread, !curtain.empty());
+    gp << Curtain_script(Base_name(map_drawing), work + "/" + Base_name(curtain_data), frames, slots, spread,
+                         !curtain.empty());
 
     // The profile: the mean with its standard error (band) and the predicted one
     // (dashed), on a log axis when the mean spans more than a decade; below, every
@@ -243,8 +368,8 @@ Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecor
     }
     const bool logarithmic = low > 0.0 && high > 10.0 * low;
     // The profile begins with its normalisation line and its header line.
-    const std::string file = Quoted(profile_file) + " skip 2";
-    gp << "set output " << Quoted(profile_png + ".tmp") << "\n"
+    const std::string file = Quoted(Base_name(profile_file)) + " skip 2";
+    gp << "set output " << Quoted(Base_name(profile_drawing)) << "\n"
        << "set terminal pngcairo noenhanced size 1000,800 font 'sans,10'\n"
        << "set datafile separator '\\t'\nunset title\nset grid\nset key top right box opaque\n"
        << "set multiplot layout 2,1 title 'Mean profile of the night, " << frames_used << " frame(s)'\n"
@@ -266,7 +391,7 @@ Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecor
         }
         gp << file << " using " << angle << ":(" << mean << ") with lines lw 1.5 lc rgb '#1f4e99' title 'mean'\n"
            << "unset logscale y\nset ylabel 'frame / mean - 1'\nset key top right box opaque\n"
-           << "plot " << Quoted(residual_data) << " using 1:2 with points pt 7 ps 0.15 lc rgb '#999999' "
+           << "plot " << Quoted(work + "/" + Base_name(residual_data)) << " using 1:2 with points pt 7 ps 0.15 lc rgb '#999999' "
            << "title 'each frame'";
         if (several) {
             gp << ", " << file << " using " << angle << ":(-" << sem << "/" << mean << "):(" << sem << "/" << mean
@@ -277,29 +402,18 @@ Failure Draw_night_plots(const std::string& folder, const std::vector<FrameRecor
         gp << "\n";
     }
     gp << "unset multiplot\nunset output\n";
-    if (Write_product_file(script, gp.str())) {
-        remove_work();
-        return failed("can't write " + script);
-    }
-    const bool drawn = Run_gnuplot(script);
+    const Failure failure = Finish_drawings(folder, work_folder, script, gp.str(), drawings);
     remove_work();
-    Failure failure;
-    for (const std::string& png : {map_png, profile_png}) {
-        const std::string drawing = png + ".tmp";
-        if (!drawn || std::rename(drawing.c_str(), png.c_str()) != 0) {
-            std::remove(drawing.c_str());
-            failure = failed("gnuplot could not draw " + png);
-        }
-    }
     return failure;
 }
 
-Failure Draw_scattering_plot(const std::string& folder, const std::string& profile_file, const std::string& fit_text,
-                             bool has_beta, bool has_fit)
+Failure Draw_scattering_plot(const std::string& folder, const std::string& work_folder,
+                             const std::string& profile_file, const std::string& fit_text, bool has_beta, bool has_fit)
 {
-    const std::string script = folder + "/.night_scattering.gp";
-    const std::string png = folder + "/" + night_scattering_plot_name;
-    const std::string file = Quoted(profile_file) + " skip 1 using " + Column("s.angle(deg)") + ":";
+    const std::string script = work_folder + "/night_scattering.gp";
+    std::vector<Drawing> drawings;
+    if (Failure failure = Start_drawings({folder + "/" + night_scattering_plot_name}, drawings)) return failure;
+    const std::string file = Quoted(Base_name(profile_file)) + " skip 1 using " + Column("s.angle(deg)") + ":";
     const std::string beta = "$" + Column("beta.rel(arb.u.)"), sigma = "$" + Column("sigma.beta.rel(arb.u.)");
     const std::string molecular = "$" + Column("beta.mol.rel(arb.u.)"), fitted = "$" + Column("beta.fit(arb.u.)");
     // A panel without data says so (gnuplot refuses an empty plot).
@@ -311,7 +425,7 @@ Failure Draw_scattering_plot(const std::string& folder, const std::string& profi
     };
     std::ostringstream gp;
     gp << "set terminal pngcairo noenhanced size 1100,1000 font 'sans,10'\n"
-       << "set output " << Quoted(png + ".tmp") << "\n"
+       << "set output " << Quoted(Base_name(drawings[0].temporary)) << "\n"
        << "set datafile separator '\\t'\nset grid\nset key top left\n"
        << "set multiplot layout 3,1 title " << Quoted("Scattering function of the night: " + fit_text) << "\n"
        << "set xlabel 'scattering angle (deg)'\n"
@@ -340,13 +454,5 @@ Failure Draw_scattering_plot(const std::string& folder, const std::string& profi
         gp << empty("no aerosol fit");
     }
     gp << "unset multiplot\nunset output\n";
-    if (Write_product_file(script, gp.str())) return Failure{exit_product_not_written, "can't write " + script};
-    const bool drawn = Run_gnuplot(script);
-    std::remove(script.c_str());
-    const std::string drawing = png + ".tmp";
-    if (!drawn || std::rename(drawing.c_str(), png.c_str()) != 0) {
-        std::remove(drawing.c_str());
-        return Failure{exit_product_not_written, "gnuplot could not draw " + png};
-    }
-    return {};
+    return Finish_drawings(folder, work_folder, script, gp.str(), drawings);
 }

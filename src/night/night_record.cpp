@@ -3,12 +3,15 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <algorithm>
 #include <limits>
 #include <sys/stat.h>
 
 #include <openssl/evp.h>
 
 #include "base/run_codes.h"
+#include "input/pgm.h"
 
 namespace {
 
@@ -61,7 +64,83 @@ std::string Hex(const unsigned char* bytes, unsigned int length)
     return text;
 }
 
+// The length of the valid UTF-8 character at `at`, or 0 when the bytes there are
+// none (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF,
+// or cut short).
+size_t Utf8_length(const std::string& text, size_t at)
+{
+    const auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    const unsigned lead = byte(at);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    unsigned low = 0x80, high = 0xBF;   // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    }
+    return length;
+}
+
 }  // namespace
+
+std::string Json_text(const std::string& text)
+{
+    bool valid = true;
+    for (size_t i = 0; i < text.size() && valid;) {
+        const size_t length = Utf8_length(text, i);
+        valid = length > 0;
+        i += length;
+    }
+    if (valid) return text;
+    std::string escaped;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = Utf8_length(text, i);
+        if (length == 0) {
+            char byte[5];
+            std::snprintf(byte, sizeof byte, "\\x%02x", static_cast<unsigned char>(text[i]));
+            escaped += byte;
+            ++i;
+        } else {
+            if (text[i] == '\\') escaped += '\\';
+            escaped.append(text, i, length);
+            i += length;
+        }
+    }
+    return escaped;
+}
+
+uint64_t Bytes_to_hash(const std::string& name, uint64_t size)
+{
+    // The most any picture the run takes can hold, with room for a header.
+    constexpr uint64_t most = 2 * uint64_t(frame_sample_limit) + (uint64_t{1} << 20);
+    uint64_t bytes = std::min(size, most);
+    std::ifstream file(name, std::ios::binary);
+    char head[512];
+    file.read(head, sizeof head);
+    Byte_stream in(reinterpret_cast<const unsigned char*>(head), size_t(file.gcount()));
+    std::string identifier;
+    int32_t width = 0, height = 0, maxval = 0;
+    if (Read_pgm_identifier(in, identifier)) {
+        Read_pgm_header(in, width, height, maxval);
+        if (width > 0 && height > 0 && int64_t{width} * height <= frame_sample_limit && in.Position() < sizeof head) {
+            bytes = std::min(size, in.Position() + 1 + 2 * uint64_t(width) * uint64_t(height));
+        }
+    }
+    return bytes;
+}
 
 Failure Read_file_facts(const std::string& name, FileFacts& facts)
 {
@@ -75,17 +154,21 @@ Failure Read_file_facts(const std::string& name, FileFacts& facts)
     const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
     std::snprintf(stamp + length, sizeof stamp - length, ".%09ldZ", long(status.st_mtim.tv_nsec));
     facts.modified = stamp;
+    facts.hashed = Bytes_to_hash(name, facts.size);
 
     std::FILE* file = std::fopen(name.c_str(), "rb");
     if (file == nullptr) return cannot;
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     bool read = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
     std::vector<unsigned char> buffer(size_t{1} << 20);
-    while (read) {
-        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+    uint64_t left = facts.hashed;
+    while (read && left > 0) {
+        const size_t got = std::fread(buffer.data(), 1, size_t(std::min<uint64_t>(buffer.size(), left)), file);
         if (got > 0) read = EVP_DigestUpdate(context, buffer.data(), got) == 1;
-        if (got < buffer.size()) break;
+        left -= got;
+        if (got == 0) break;
     }
+    facts.hashed -= left;
     read = read && !std::ferror(file);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digest_length = 0;
@@ -99,8 +182,12 @@ Failure Read_file_facts(const std::string& name, FileFacts& facts)
 
 json Facts_to_json(const std::string& name, const FileFacts& facts)
 {
-    return json{{"file", name}, {"size", facts.size}, {"modified", facts.modified},
-                {"sha256", facts.sha256}};
+    json facts_json{{"file", Json_text(name)}, {"size", facts.size}, {"modified", facts.modified},
+                    {"sha256", facts.sha256}};
+    // A file longer than the picture its header describes: the checksum is of that
+    // picture's bytes only.
+    if (facts.hashed != facts.size) facts_json["sha256_bytes"] = facts.hashed;
+    return facts_json;
 }
 
 json Fit_to_json(const AerosolFit& fit)
@@ -128,11 +215,11 @@ json Fit_to_json(const AerosolFit& fit)
 
 json Frame_to_json(const FrameRecord& record, bool with_rows)
 {
-    json frame = {{"name", record.name},
-                  {"file", record.file},
+    json frame = {{"name", Json_text(record.name)},
+                  {"file", Json_text(record.file)},
                   {"status", record.measured ? "measured" : "failed"},
                   {"code", record.code}};
-    if (!record.measured) frame["message"] = record.message;
+    if (!record.measured) frame["message"] = Json_text(record.message);
     if (record.has_facts) frame["input"] = Facts_to_json(record.file, record.facts);
     frame["time"] = record.dated.known ? json(Iso_time(record.dated.time)) : json(nullptr);
     frame["time_source"] = record.dated.known ? json(record.dated.source) : json(nullptr);
@@ -214,6 +301,7 @@ FrameRecord Frame_from_json(const json& frame)
         record.facts.size = input.at("size").get<uint64_t>();
         record.facts.modified = input.at("modified").get<std::string>();
         record.facts.sha256 = input.at("sha256").get<std::string>();
+        record.facts.hashed = input.value("sha256_bytes", record.facts.size);
     }
     if (frame.contains("time") && frame.at("time").is_string()) {
         record.dated.known = Parse_iso_time(frame.at("time").get<std::string>(), record.dated.time);

@@ -24,9 +24,17 @@ struct FileFacts {
     uint64_t size = 0;
     std::string modified;
     std::string sha256;
+    uint64_t hashed = 0;   // the bytes the checksum covers: all, or a picture's header and samples
 };
 
-// Reads the facts of file `name`; fails (code 2) when they can't be had.
+// A text as night.json holds it: as it is when it is valid UTF-8; otherwise every
+// byte that is not part of a valid UTF-8 character becomes \xNN (two lower-case hex
+// digits) and every backslash is doubled, so that the bytes can be had back.
+std::string Json_text(const std::string& text);
+
+// Reads the facts of file `name`: a 16-bit PGM is hashed only as far as its header
+// says it reaches, any other file only up to the most a picture can hold. Fails
+// (code 2) when they can't be had.
 Failure Read_file_facts(const std::string& name, FileFacts& facts);
 nlohmann::json Facts_to_json(const std::string& name, const FileFacts& facts);
 

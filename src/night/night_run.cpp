@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -18,10 +19,13 @@
 #include "base/product_file.h"
 #include "base/run_codes.h"
 #include "base/settings.h"
+#include "base/signals.h"
 #include "input/configuration.h"
+#include "input/input_file.h"
 #include "input/laserpath.h"
 #include "measure/uncertainty.h"
 #include "night/master_dark.h"
+#include "night/night_cleanup.h"
 #include "night/night_names.h"
 #include "night/night_netcdf.h"
 #include "night/night_plots.h"
@@ -45,21 +49,40 @@ Failure No_frame(const Failure& failure)
     return Failure{exit_bad_picture, failure.reason + ", no frame can be measured"};
 }
 
-// Makes `folder` and its parents; fails with code 6 when it can't be made.
-Failure Make_folder(const std::string& folder)
+// A name or a reason as a message shows it: control bytes as \xNN.
+std::string Shown(const std::string& text)
+{
+    return Shown_token(text, std::string::npos);
+}
+
+// A product's failure with the system's reason, when it gave one.
+std::string With_reason(const Failure& failure)
+{
+    return failure.error != 0 ? failure.reason + ": " + std::strerror(failure.error) : failure.reason;
+}
+
+// Makes `folder` and its parents; fails with code 6 when it can't be made. `made`
+// tells whether the folder itself was made here.
+Failure Make_folder(const std::string& folder, bool* made = nullptr)
 {
     std::string partial;
     std::istringstream parts(folder);
     std::string part;
     if (!folder.empty() && folder[0] == '/') partial = "/";
-    const Failure cannot{exit_product_not_written, "can't make the folder '" + folder + "'"};
+    const auto cannot = [&](int error) {
+        return Failure{exit_product_not_written, "can't make the folder '" + folder + "'", error};
+    };
+    bool made_last = false;
     while (std::getline(parts, part, '/')) {
         if (part.empty()) continue;
         partial += part + "/";
-        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return cannot;
+        made_last = mkdir(partial.c_str(), 0777) == 0;
+        if (!made_last && errno != EEXIST) return cannot(errno);
     }
+    if (made != nullptr) *made = made_last;
     struct stat status;
-    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return cannot;
+    if (stat(folder.c_str(), &status) != 0) return cannot(errno);
+    if (!S_ISDIR(status.st_mode)) return cannot(ENOTDIR);
     return {};
 }
 
@@ -170,7 +193,7 @@ json Combination_json(const Night& night)
 
 // night.json: the settings, the inputs, every frame's record, the summary, and how
 // this run went (the only part that differs between two runs of the same night).
-std::string Night_record_text(const Night& night, const NightScattering& scattering)
+std::string Night_record_text(const Night& night, const NightScattering& scattering, int exit_code)
 {
     json inputs = json::object();
     for (const auto& [role, input] : night.settings_inputs) inputs[role] = Facts_to_json(input.file, input.facts);
@@ -182,7 +205,7 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     size_t measured = 0;
     for (const FrameRecord& record : night.records) {
         frames_json.push_back(Frame_to_json(record, false));
-        timings[record.name] = record.seconds;
+        timings[Json_text(record.name)] = record.seconds;
         if (record.has_facts) frame_inputs.push_back(Facts_to_json(record.file, record.facts));
         measured += record.measured ? 1 : 0;
     }
@@ -191,11 +214,11 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     json record;
     record["tool"] = {{"name", "tavrolin-night"}, {"version", tavrolin_version}};
     record["settings"] = Settings_json();
-    record["dark"] = night.dark;
+    record["dark"] = Json_text(night.dark);
     record["master_dark"] = nullptr;
     if (night.has_master_dark) {
         // The night's own product: its size and checksum, not its time of writing.
-        record["master_dark"] = {{"file", night.dark},
+        record["master_dark"] = {{"file", Json_text(night.dark)},
                                  {"size", night.master_dark.size},
                                  {"sha256", night.master_dark.sha256}};
     }
@@ -211,9 +234,11 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     record["summary"] = {{"frames", night.records.size()},
                          {"measured", measured},
                          {"failed", night.records.size() - measured},
-                         {"exit_code", Frames_code(night)}};
+                         {"exit_code", exit_code}};
     const auto elapsed = std::chrono::steady_clock::now() - night.started;
-    record["run"] = {{"command_line", night.command_line},
+    json command_line = json::array();
+    for (const std::string& word : night.command_line) command_line.push_back(Json_text(word));
+    record["run"] = {{"command_line", command_line},
                      {"jobs", night.options.jobs},
                      {"started", night.started_utc},
                      {"seconds", std::chrono::duration<double>(elapsed).count()},
@@ -285,10 +310,10 @@ std::string Fit_text(const AerosolFit& fit)
     return text;
 }
 
-// Names a product of the night that could not be written.
-void Not_written(Night& night, const std::string& file)
+// Names a product of the night that could not be written, and why.
+void Not_written(Night& night, const Failure& failure)
 {
-    std::cerr << "tavrolin-night: can't write '" << file << "'" << std::endl;
+    std::cerr << "tavrolin-night: " << Shown(With_reason(failure)) << std::endl;
     night.products_written = false;
 }
 
@@ -344,6 +369,13 @@ Failure Clear_earlier_night(const Night& night)
     }
     for (const std::string& file : files) {
         const std::string path = In_night_folder(night, file);
+        if (Is_protected_input(path, false)) {
+            return Failure{exit_product_not_written,
+                           "can't remove the earlier night's '" + Shown(path) + "': it is one of the input files"};
+        }
+    }
+    for (const std::string& file : files) {
+        const std::string path = In_night_folder(night, file);
         if (lstat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode) && unlink(path.c_str()) != 0) {
             return Failure{exit_product_not_written, "can't remove the earlier night's '" + path + "'"};
         }
@@ -371,19 +403,20 @@ Failure Name_frames(Night& night)
         frame.file = file;
         frame.name = Frame_name(file);
         if (frame.name.empty() || frame.name == "." || frame.name == "..") {
-            return Usage("frame '" + file + "' has no file name to name its folder by");
+            return Usage("frame '" + Shown(file) + "' has no file name to name its folder by");
         }
         for (const char* product : night_product_names) {
             if (frame.name == product) {
-                return Usage("frame '" + file + "' would put its folder where the night's " + product + " goes");
+                return Usage("frame '" + Shown(file) + "' would put its folder where the night's " + product +
+                             " goes");
             }
         }
         if (!names.insert(frame.name).second) {
-            return Usage("two frames are named '" + frame.name + "' (" + file +
+            return Usage("two frames are named '" + Shown(frame.name) + "' (" + Shown(file) +
                          "): each frame's products go into a folder of its name");
         }
         if (file.size() >= size_t(filename_capacity)) {
-            return Usage("frame '" + file.substr(0, 40) + "...' has a name longer than " +
+            return Usage("frame '" + Shown_token(file) + "' has a name longer than " +
                          std::to_string(filename_capacity - 1) + " characters");
         }
         frame.folder = In_night_folder(night, frame.name);
@@ -406,17 +439,37 @@ Failure Name_frames(Night& night)
 
 Failure Read_settings(Night& night)
 {
-    std::ostringstream preamble;
+    std::ostringstream preamble, advice;
     Use_console(preamble);
+    Use_advice(advice);
     Print_banner();
+    // The stages name the files `tavrolin` reads; the night's messages name the files
+    // given here.
+    std::string given = night.options.config, usual = config_file_name;
     Failure failure = Read_configuration(night.options.config);
-    if (failure) {
-        failure.reason = night.options.config + ": " + failure.reason;
-    } else if ((failure = Read_laser_path(night.options.path))) {
-        failure.reason = night.options.path + ": " + failure.reason;
+    if (!failure && (failure = Read_laser_path(night.options.path))) {
+        given = night.options.path;
+        usual = path_file_name;
     }
     Use_console(std::cout);
+    Use_advice(std::cerr);
     night.preamble = preamble.str();
+    if (failure) {
+        const std::string named = "'" + Shown(given) + "'";
+        std::string& reason = failure.reason;
+        for (size_t at = 0; (at = reason.find("'" + usual + "'", at)) != std::string::npos; at += named.size()) {
+            reason.replace(at, usual.size() + 2, named);
+        }
+        if (reason.find(named) == std::string::npos) reason = Shown(given) + ": " + reason;
+        // The advice speaks of `tavrolin`'s folder; of it the night keeps the
+        // system's reason only.
+        const std::string said = advice.str(), system = "The system's reason: ";
+        const size_t from = said.find(system);
+        if (from != std::string::npos) {
+            reason += " (" + said.substr(from + system.size(), said.find_first_of(";\n", from) - from -
+                                                                  system.size()) + ")";
+        }
+    }
     if (!failure && night.options.darks.empty() && std::string(filename_bckg) != no_dark_name) {
         // As `tavrolin` in the configuration's folder would find it.
         const std::string dark = filename_bckg;
@@ -445,8 +498,18 @@ Failure Date_frames(Night& night)
 
 Failure Prepare_folder_and_inputs(Night& night)
 {
+    // No product of the night, nor of a frame, may take an input's place, nor may the
+    // earlier night's be removed when it is one.
+    Protect_input(night.options.config);
+    Protect_input(night.options.path);
+    if (!night.options.times.empty()) Protect_input(night.options.times);
+    for (const std::string& dark : night.darks) Protect_input(dark);
+    for (const NightFrame& frame : night.frames) Protect_input(frame.file);
     if (Failure failure = Clear_earlier_night(night)) return failure;
-    if (Failure failure = Make_folder(night.options.out)) return failure;
+    if (Failure failure = Make_folder(night.options.out)) {
+        failure.reason = Shown(With_reason(failure));
+        return failure;
+    }
     FileFacts facts;
     for (const auto& [role, file] : {std::pair<const char*, std::string>{"configuration", night.options.config},
                                      {"path", night.options.path}, {"times", night.options.times}}) {
@@ -463,32 +526,51 @@ Failure Prepare_dark(Night& night)
 {
     night.dark = no_dark_name;
     if (night.darks.size() == 1) night.dark = night.darks.front();
+    if (Failure failure = Check_dark_sizes(night.darks, night.frames.front().file)) return No_frame(failure);
     if (night.darks.size() > 1) {
         night.dark = In_night_folder(night, master_dark_name);
-        if (Failure failure = Write_master_dark(night.darks, night.dark)) return No_frame(failure);
+        if (Failure failure = Write_master_dark(night.darks, night.dark)) {
+            if (failure.code != exit_product_not_written) return No_frame(failure);
+            failure.reason = Shown(With_reason(failure));
+            return failure;
+        }
         night.has_master_dark = !Read_file_facts(night.dark, night.master_dark);
     }
     if (night.dark.size() >= size_t(filename_capacity)) {
         return Usage("the dark's name is longer than " + std::to_string(filename_capacity - 1) + " characters");
     }
+    std::vector<std::string> made;
     for (NightFrame& frame : night.frames) {
         frame.dark = night.dark;
-        if (Failure failure = Make_folder(frame.folder)) return failure;
+        bool new_folder = false;
+        Failure failure = Make_folder(frame.folder, &new_folder);
+        if (new_folder) made.push_back(frame.folder);
+        if (failure) {
+            for (auto folder = made.rbegin(); folder != made.rend(); ++folder) rmdir(folder->c_str());
+            failure.reason = Shown(With_reason(failure));
+            return failure;
+        }
     }
+    // From here on an ending signal takes away what the night has begun.
+    Start_night_cleanup(made);
     return {};
 }
 
 Failure Measure_night(Night& night)
 {
     std::string results = In_night_folder(night, ".tavrolin-night.XXXXXX");
-    if (mkdtemp(results.data()) == nullptr) {
-        return Failure{exit_product_not_written,
-                       "can't make a folder for the workers' results in '" + night.options.out + "'"};
+    {
+        EndingSignalsHeld held;
+        if (mkdtemp(results.data()) == nullptr) {
+            return Failure{exit_product_not_written, "can't make a folder for the workers' results in '" +
+                                                         Shown(night.options.out) + "': " + std::strerror(errno)};
+        }
+        Keep_work_folder(results);
     }
+    night.work_folder = results;
     // What every frame's rows share is worked out once; the workers inherit it.
     Prepare_window_correlations();
     night.records = Measure_frames(night.frames, night.options.jobs, night.preamble, results);
-    rmdir(results.c_str());
     for (size_t i = 0; i < night.records.size(); ++i) night.records[i].dated = night.frames[i].dated;
     return {};
 }
@@ -498,32 +580,38 @@ void Write_night_products(Night& night)
     const std::vector<ProfileRow> profile = Combine_profile(night.records, &night.combination);
     const NightScattering scattering = Night_scattering(night.records, profile, night.options.air, night.combination.row90);
     const std::string profile_file = In_night_folder(night, night_profile_name);
-    if (Write_night_profile(profile_file, profile, scattering.rows, scattering.fit.model, &night.combination)) {
-        Not_written(night, profile_file);
+    if (Failure failure = Write_night_profile(profile_file, profile, scattering.rows, scattering.fit.model,
+                                              &night.combination)) {
+        Not_written(night, failure);
     }
     const std::string netcdf_file = In_night_folder(night, night_netcdf_name);
     if (Failure failure = Write_night_netcdf(netcdf_file, night.records, profile, Netcdf_attributes(night),
                                              Netcdf_scalars(night.options), &scattering)) {
-        std::cerr << "tavrolin-night: " << failure.reason << std::endl;
-        night.products_written = false;
+        Not_written(night, failure);
     }
     if (!Gnuplot_available()) {
         std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << ", "
                   << night_profile_plot_name << " and " << night_scattering_plot_name << " are not drawn" << std::endl;
     } else if (night.products_written) {
-        if (Failure failure = Draw_night_plots(night.options.out, night.records, profile, profile_file)) {
-            std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+        if (Failure failure =
+                Draw_night_plots(night.options.out, night.work_folder, night.records, profile, profile_file)) {
+            Not_written(night, Failure{failure.code, failure.reason});
         }
         const bool has_beta = std::any_of(scattering.rows.begin(), scattering.rows.end(), [](const RowScattering& row) {
             return row.beta > 0.0 && row.beta_mol > 0.0 && std::isfinite(row.beta) && std::isfinite(row.beta_mol);
         });
-        if (Failure failure = Draw_scattering_plot(night.options.out, profile_file, Fit_text(scattering.fit),
-                                                   has_beta, scattering.fit.fitted)) {
-            std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+        if (Failure failure = Draw_scattering_plot(night.options.out, night.work_folder, profile_file,
+                                                   Fit_text(scattering.fit), has_beta, scattering.fit.fitted)) {
+            Not_written(night, Failure{failure.code, failure.reason});
         }
     }
+    Remove_folder_and_files(night.work_folder);
+    Forget_work_folder();
+    // The record's exit code is the night's: a record that can't be written makes it 6.
     const std::string record_file = In_night_folder(night, night_record_name);
-    if (Write_product_file(record_file, Night_record_text(night, scattering))) Not_written(night, record_file);
+    if (Failure failure = Write_product_file(record_file, Night_record_text(night, scattering, Night_exit_code(night)))) {
+        Not_written(night, failure);
+    }
 }
 
 int Night_exit_code(const Night& night)
@@ -535,7 +623,7 @@ int Night_exit_code(const Night& night)
 
 int End_night(const Failure& failure)
 {
-    if (!failure.reason.empty()) std::cerr << "tavrolin-night: " << failure.reason << std::endl;
+    if (!failure.reason.empty()) std::cerr << "tavrolin-night: " << Shown(failure.reason) << std::endl;
     if (failure.code == exit_usage && !failure.reason.empty()) std::cerr << Usage_lines() << std::endl;
     return failure.code;
 }

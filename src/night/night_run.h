@@ -38,6 +38,7 @@ struct Night {
     std::vector<FrameRecord> records;   // in command-line order
     NightCombination combination;       // the night's normalisation and pooled gain
     bool products_written = true;       // every product of the night was written
+    std::string work_folder;            // the workers' results and gnuplot's files
 };
 
 Night Start_night(int argc, char** argv);

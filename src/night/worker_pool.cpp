@@ -1,18 +1,26 @@
 #include "night/worker_pool.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <new>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "base/product_file.h"
 #include "base/run_codes.h"
+#include "base/signals.h"
+#include "input/input_file.h"
+#include "night/night_cleanup.h"
 
 namespace {
 
@@ -56,28 +64,49 @@ private:
     Clock::time_point start_ = Clock::now();
 };
 
+// A name or a reason as the console shows it: control bytes as \xNN, so that each
+// frame stays on its line and nothing reaches the terminal raw.
+std::string Shown(const std::string& text)
+{
+    return Shown_token(text, std::string::npos);
+}
+
 std::string Frame_line(const FrameRecord& record)
 {
     std::ostringstream line;
+    const std::string name = Shown(record.name);
     if (record.measured) {
-        line << record.name << ": measured, scaling coefficient " << record.coefficient
+        line << name << ": measured, scaling coefficient " << record.coefficient
              << " at row " << record.row90;
         if (record.has_uncertainty && !record.beam_found) {
-            line << "\n" << record.name << ": no beam found along the path";
+            line << "\n" << name << ": no beam found along the path";
         }
     } else {
-        line << record.name << ": failed (code " << record.code << "): "
-             << (record.message.empty() ? "no reason given" : record.message) << ", skipped";
+        line << name << ": failed (code " << record.code << "): "
+             << (record.message.empty() ? "no reason given" : Shown(record.message)) << ", skipped";
     }
     return line.str();
 }
 
+// What a worker's exit status says when it left no result.
+constexpr int worker_result_not_written = 1;
+constexpr int worker_out_of_memory = 3;
+
 // A worker: measures frame `index` and leaves its record in `result`; never returns.
-[[noreturn]] void Work(const NightFrame& frame, const std::string& preamble, const std::string& result)
+[[noreturn]] void Work(const NightFrame& frame, const std::string& preamble, const std::string& result,
+                       pid_t night)
 {
-    const FrameRecord record = Measure_night_frame(frame, preamble);
-    const Failure failure = Write_product_file(result, Frame_to_json(record, true).dump());
-    _exit(failure ? 1 : 0);
+    // A night that ends, however it ends, ends its workers too.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != night) _exit(worker_result_not_written);
+    try {
+        const FrameRecord record = Measure_night_frame(frame, preamble);
+        const Failure failure = Write_product_file(result, Frame_to_json(record, true).dump());
+        _exit(failure ? worker_result_not_written : 0);
+    } catch (const std::bad_alloc&) {
+        Remove_temporary_product();
+        _exit(worker_out_of_memory);
+    }
 }
 
 }  // namespace
@@ -94,21 +123,38 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
     Progress progress(frames.size());
     progress.Show(0);
     auto result_file = [&](size_t i) { return results + "/" + std::to_string(i) + ".json"; };
+    const pid_t night = getpid();
+    int tries = 0;   // of starting a worker while none runs
     while (finished < frames.size()) {
         while (running.size() < jobs && next < frames.size()) {
             std::cout.flush();
             std::fflush(nullptr);
-            const pid_t child = fork();
-            if (child == 0) Work(frames[next], preamble, result_file(next));
+            pid_t child;
+            {
+                EndingSignalsHeld held;
+                child = fork();
+                if (child > 0) Keep_child(child);
+                if (child == 0) Set_ending_cleanup(nullptr);   // the night's, not the worker's
+            }
+            if (child == 0) Work(frames[next], preamble, result_file(next), night);
             if (child < 0) {
+                // The system can't make a process just now (EAGAIN: too many): wait
+                // for a running worker to end and try again; with none running, try a
+                // few times before the frame is given up.
+                if (!running.empty()) break;
+                if (++tries <= 20) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    continue;
+                }
                 records[next].name = frames[next].name;
                 records[next].file = frames[next].file;
                 records[next].code = exit_bad_picture;
-                records[next].message = "Can't start a worker process";
+                records[next].message = std::string("Can't start a worker process: ") + std::strerror(errno);
                 done[next] = true;
                 ++finished;
             } else {
                 running[child] = next;
+                tries = 0;
             }
             ++next;
         }
@@ -123,6 +169,8 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
         if (worker == running.end()) continue;
         const size_t i = worker->second;
         running.erase(worker);
+        Forget_child(child);
+        if (WIFSIGNALED(status)) Remove_worker_leftovers(frames[i].folder, result_file(i));
         FrameRecord& record = records[i];
         try {
             record = Frame_from_json(json::parse(Read_text(result_file(i))));
@@ -130,8 +178,9 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
             record = FrameRecord();
             record.code = exit_bad_picture;
             record.message = WIFSIGNALED(status)
-                                 ? "the worker measuring it ended by signal " +
-                                       std::to_string(WTERMSIG(status))
+                                 ? "the worker measuring it ended by signal " + std::to_string(WTERMSIG(status))
+                             : WIFEXITED(status) && WEXITSTATUS(status) == worker_out_of_memory
+                                 ? "not enough memory to measure it"
                                  : "the worker measuring it gave no result";
         }
         record.name = frames[i].name;
