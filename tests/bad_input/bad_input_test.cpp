@@ -504,6 +504,13 @@ TEST(BadInput, PathRefused)
                                                                        " but has them all on row 1000"),
         path_case("all points on one row", "3100 1000\r\n3200 1000\r\n3300 1000\r\n",
                   "3 points read\n" + two_rows + " but has them all on row 1000"),
+        // A hundred million points took a gigabyte; the points beyond the most are not read.
+        path_case("a path of more points than any picture has rows for", [] {
+            std::string many;
+            for (int i = 0; i <= (1 << 20); ++i) many += "3100 1000\n";
+            return many;
+        }(), "Can't read a path coordinate from 'tavrolinpath.txt': the file holds more than 1048576 points (pairs x y)",
+                  path_advice),
         {"a folder named like the path file", {{"tavrolinconfig.txt", config}},
          [](const std::string& folder) { Make_subfolder(folder + "/tavrolinpath.txt"); }, 5,
          {config_line + "OK\n" + path_line + "Can't read path-file 'tavrolinpath.txt': it is a directory, ending...\n" +
@@ -566,6 +573,14 @@ TEST(BadInput, LaserPictureRefused)
          nullptr, 2,
          {"Picture 'laser.pgm' is too large: 46340 x 46340 are 2147395600 samples, more than the limit of "
           "107864064 (four frames of the camera), ending...\n"}},
+        // Decoded as garbage, exit 0, before: the data's first block is no JPEG stream.
+        {"a DNG whose lossless JPEG data are no JPEG stream",
+         With_pictures({{"laser.pgm", scene::Dng_directory_first(48, 32, [](int32_t x, int32_t y) {
+                             return uint16_t(1000 + x + y);
+                         }, true)}}),
+         nullptr, 2,
+         {laser_line + "Raw file 'laser.pgm' can't be decoded: its compression is lossless JPEG, but its data hold "
+                       "no JPEG stream, ending...\n"}},
         {"a frame too narrow for the covered pixels", laser("P5\n6380 4224\n65535\n"), nullptr, 2,
          {"Picture 'laser.pgm' is too small: 6380 x 4224, but the covered pixels and the centre square "
           "need at least 6382 x 4222, ending...\n"}},
@@ -857,6 +872,12 @@ TEST(BadInput, FramesNoCameraMakes)
                      {"Reading image data from file...not enough memory for picture 'laser.pgm' (107864064 samples "
                       "of 2 bytes), ending...\n"},
                      Product::kept, Product::kept, Memory_limit(160u << 20)});
+    // A raw file that can't be held for want of memory was called no valid 16-bit PGM.
+    cases.push_back({"a raw file larger than the address space", With_pictures({}),
+                     Sparse_as("laser.pgm", scene::Dng_directory_first(48, 32, [](int32_t, int32_t) {
+                                   return uint16_t(2048);
+                               }), off_t{1} << 30),
+                     2, {laser_line + "not enough memory for picture 'laser.pgm' (1073741824 bytes), ending...\n"}});
 #endif
     for (const Case& c : cases) Check(c);
 }

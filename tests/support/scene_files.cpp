@@ -50,6 +50,45 @@ void Write_pgm(const std::string& path, int32_t width, int32_t height,
     Write_file(path, bytes);
 }
 
+std::string Dng_directory_first(int32_t width, int32_t height,
+                                const std::function<uint16_t(int32_t, int32_t)>& sample, bool lossless_jpeg)
+{
+    std::string file("II*\0\x08\0\0\0", 8);
+    const auto put16 = [&](uint32_t v) {
+        file.push_back(char(v & 0xFF));
+        file.push_back(char(v >> 8 & 0xFF));
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    const std::string text = std::string("TAVROLIN\0test\0\0", 16);   // Make, Model (padded)
+    constexpr uint32_t entries = 15;
+    const uint32_t text_at = 8 + 2 + entries * 12 + 4;
+    const uint32_t samples_at = text_at + uint32_t(text.size());
+    const uint32_t samples_size = 2 * uint32_t(width) * uint32_t(height);
+    put16(entries);
+    const uint32_t directory[entries][4] = {
+        {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)},
+        {258, 3, 1, 16}, {259, 3, 1, lossless_jpeg ? 7u : 1u}, {262, 3, 1, 32803},   // CFA
+        {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {273, 4, 1, samples_at},
+        {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, samples_size},
+        {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
+        {50706, 1, 4, 1 | 4 << 8}};   // DNG 1.4
+    for (const auto& entry : directory) {
+        put16(entry[0]);
+        put16(entry[1]);
+        put32(entry[2]);
+        put32(entry[3]);
+    }
+    put32(0);
+    file += text;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) put16(sample(x, y));
+    }
+    return file;
+}
+
 void Write_file(const std::string& path, const std::string& bytes)
 {
     std::ofstream file(path, std::ios::binary);

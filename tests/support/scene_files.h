@@ -21,6 +21,14 @@ void Remove_folder(const std::string& folder);
 void Write_pgm(const std::string& path, int32_t width, int32_t height,
                const std::function<uint16_t(int32_t, int32_t)>& sample);
 
+// A small CFA DNG (RGGB, 16-bit samples) laid out as cameras and converters lay it
+// out, its directory before its samples, so that a file cut short loses samples.
+// With `lossless_jpeg` the compression tag says lossless JPEG (7) while the data are
+// the plain samples: no JPEG stream at all.
+std::string Dng_directory_first(int32_t width, int32_t height,
+                                const std::function<uint16_t(int32_t, int32_t)>& sample,
+                                bool lossless_jpeg = false);
+
 // Writes any bytes to a file.
 void Write_file(const std::string& path, const std::string& bytes);
 std::string Read_file(const std::string& path);
