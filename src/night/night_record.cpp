@@ -231,9 +231,9 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
                            {"iso", positive(camera.iso)},
                            {"aperture_f", positive(camera.aperture)},
                            {"focal_length_mm", positive(camera.focal_length)},
-                           {"make", camera.make},
-                           {"model", camera.model},
-                           {"body_serial", camera.body_serial}};
+                           {"make", Json_text(camera.make)},
+                           {"model", Json_text(camera.model)},
+                           {"body_serial", Json_text(camera.body_serial)}};
     }
     if (record.has_levels) {
         frame["levels"] = {{"highest", Number(record.levels.highest)},

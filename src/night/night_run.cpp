@@ -130,11 +130,11 @@ json Products_json(const Night& night, json& folders)
     struct stat status;
     const auto add = [&](const std::string& inside) {
         if (lstat(In_night_folder(night, inside).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-            products.push_back(inside);
+            products.push_back(Json_text(inside));
         }
     };
     for (const NightFrame& frame : night.frames) {
-        folders.push_back(frame.name);
+        folders.push_back(Json_text(frame.name));
         for (const char* product : {frame_console_name, data_table_name, row_profile_name, corrected_picture_name,
                                     frame_quicklook_name}) {
             add(frame.name + "/" + product);

@@ -88,7 +88,9 @@ def case(function):
 
 
 def settings(folder):
-    shutil.copy(os.path.join(SCENE, "tavrolinconfig.txt"), folder)
+    """The scene's configuration with no dark picture, and its path."""
+    tokens = open(os.path.join(SCENE, "tavrolinconfig.txt")).read().split()
+    write(os.path.join(folder, "tavrolinconfig.txt"), " ".join(tokens[:1] + ["NODARK"] + tokens[2:]) + "\n")
     shutil.copy(os.path.join(SCENE, "tavrolinpath.txt"), folder)
 
 
@@ -162,15 +164,24 @@ def out_in_the_input_folder_overwrote_a_frame_named_master_dark(folder):
     check(r.returncode == 6 and b"one of the input files" in r.stderr, "exit %d %r" % (r.returncode, r.stderr))
     check(digest(os.path.join(folder, "master_dark.pgm")) == before, "the frame is as it was")
     # A product name that is a link to an input, or a hard link of it: refused too.
-    os.makedirs(os.path.join(folder, "o"))
-    os.symlink("../tavrolinconfig.txt", os.path.join(folder, "o", "night.json"))
-    os.link(os.path.join(folder, "tavrolinpath.txt"), os.path.join(folder, "o", "night_profile.tsv"))
+    os.makedirs(os.path.join(folder, "o", "missing"))
+    os.symlink("../tavrolinconfig.txt", os.path.join(folder, "o", "night_profile.tsv"))
+    os.link(os.path.join(folder, "tavrolinpath.txt"), os.path.join(folder, "o", "missing", "console.txt"))
     config, path = digest(os.path.join(folder, "tavrolinconfig.txt")), digest(os.path.join(folder, "tavrolinpath.txt"))
     r = run(["--out", "o", "missing.pgm"], folder)
     check(digest(os.path.join(folder, "tavrolinconfig.txt")) == config and
           digest(os.path.join(folder, "tavrolinpath.txt")) == path, "configuration and path as they were")
-    check(r.returncode == 2 and b"night.json" in r.stderr and b"night_profile.tsv" in r.stderr,
-          "both named: exit %d %r" % (r.returncode, r.stderr))
+    check(r.returncode == 2 and b"'o/night_profile.tsv': it is one of the input files" in r.stderr,
+          "the profile refused: exit %d %r" % (r.returncode, r.stderr))
+    check(os.stat(os.path.join(folder, "o", "missing", "console.txt")).st_ino ==
+          os.stat(os.path.join(folder, "tavrolinpath.txt")).st_ino, "the frame's console left as the path's link")
+    # An earlier night whose record lists an input among its products: not removed.
+    os.makedirs(os.path.join(folder, "p"))
+    write(os.path.join(folder, "p", "night.json"), json.dumps({"products": ["f.pgm", "night.json"], "folders": []}))
+    write(os.path.join(folder, "p", "f.pgm"), "P5\n")
+    r = run(["--out", "p", "--overwrite", "p/f.pgm"], folder)
+    check(r.returncode == 6 and os.path.exists(os.path.join(folder, "p", "f.pgm")),
+          "--overwrite keeps an input: exit %d %r" % (r.returncode, r.stderr))
     check(not litter(folder), "litter: %r" % litter(folder))
 
 
