@@ -311,8 +311,8 @@ def a_signal_left_workers_running_and_litter(folder):
     settings(folder)
     frame(folder, "a.pgm")
     frame(folder, "b.pgm", "scene_laser_2.pgm")
-    for number, (product, sent) in enumerate((("linearlyscaledG.PGM", signal.SIGTERM),
-                                              ("tavrolin_data.txt", signal.SIGHUP),
+    for number, (product, sent) in enumerate((("tavrolin_data.txt", signal.SIGTERM),
+                                              ("quicklook.png", signal.SIGHUP),
                                               ("night_profile.tsv", signal.SIGINT))):
         shutil.rmtree(os.path.join(folder, "o"), ignore_errors=True)
         if os.path.exists(os.path.join(folder, "held")):
@@ -340,7 +340,7 @@ def a_signal_left_workers_running_and_litter(folder):
 def a_worker_killed_by_a_signal_left_its_temporaries(folder):
     settings(folder)
     frame(folder, "a.pgm")
-    p = held_night(folder, "linearlyscaledG.PGM", ["a.pgm"])
+    p = held_night(folder, "tavrolin_data.txt", ["a.pgm"])
     for worker in children(p.pid):
         os.kill(worker, signal.SIGKILL)
     try:
