@@ -45,10 +45,10 @@ void Protect_input(const std::string& name)
     if (stat(name.c_str(), &status) == 0) protected_inputs.emplace_back(status.st_dev, status.st_ino);
 }
 
-bool Is_protected_input(const std::string& name, bool follow_links)
+bool Is_protected_input(const std::string& name)
 {
     struct stat status;
-    if ((follow_links ? stat(name.c_str(), &status) : lstat(name.c_str(), &status)) != 0) return false;
+    if (stat(name.c_str(), &status) != 0) return false;
     for (const auto& [device, inode] : protected_inputs) {
         if (status.st_dev == device && status.st_ino == inode) return true;
     }
@@ -64,7 +64,7 @@ Failure Open_product(const std::string& name, ProductFile& product)
     if (stat(name.c_str(), &status) == 0) {
         // Something other than a file in the product's place: a folder, a device.
         if (!S_ISREG(status.st_mode)) return Refuse(product, S_ISDIR(status.st_mode) ? EISDIR : EEXIST);
-        if (Is_protected_input(name, true)) {
+        if (Is_protected_input(name)) {
             return Failure{exit_product_not_written, "Can't write '" + name + "': it is one of the input files"};
         }
         if (access(name.c_str(), W_OK) != 0) return Refuse(product, errno);

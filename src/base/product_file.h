@@ -26,10 +26,8 @@ struct ProductFile {
 // or a hard link) is refused as Open_product says.
 void Protect_input(const std::string& name);
 
-// True when `name` reaches a protected input's file: followed through symbolic links
-// (a product's place), or the entry itself (a file to remove, whose removal would
-// take the input's data or one of its names).
-bool Is_protected_input(const std::string& name, bool follow_links);
+// True when `name`, followed through symbolic links, reaches a protected input's file.
+bool Is_protected_input(const std::string& name);
 
 // Opens a temporary file beside `name` for binary writing. Fails (code 6, "Can't
 // write 'name'", with the system's error) when the product can't be written: `name`

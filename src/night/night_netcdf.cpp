@@ -194,7 +194,7 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
     for (size_t i = 0; i < profile.size(); ++i) row_of_y[profile[i].y] = i;
     const size_t times = measured.size(), rows = profile.size();
 
-    if (Is_protected_input(file, true)) {
+    if (Is_protected_input(file)) {
         return Failure{exit_product_not_written, "Can't write '" + file + "': it is one of the input files"};
     }
     std::string partial = file + ".XXXXXX";

@@ -369,13 +369,6 @@ Failure Clear_earlier_night(const Night& night)
     }
     for (const std::string& file : files) {
         const std::string path = In_night_folder(night, file);
-        if (Is_protected_input(path, false)) {
-            return Failure{exit_product_not_written,
-                           "can't remove the earlier night's '" + Shown(path) + "': it is one of the input files"};
-        }
-    }
-    for (const std::string& file : files) {
-        const std::string path = In_night_folder(night, file);
         if (lstat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode) && unlink(path.c_str()) != 0) {
             return Failure{exit_product_not_written, "can't remove the earlier night's '" + path + "'"};
         }

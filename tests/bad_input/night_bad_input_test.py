@@ -180,7 +180,7 @@ def out_in_the_input_folder_overwrote_a_frame_named_master_dark(folder):
     write(os.path.join(folder, "p", "night.json"), json.dumps({"products": ["f.pgm", "night.json"], "folders": []}))
     write(os.path.join(folder, "p", "f.pgm"), "P5\n")
     r = run(["--out", "p", "--overwrite", "p/f.pgm"], folder)
-    check(r.returncode == 6 and os.path.exists(os.path.join(folder, "p", "f.pgm")),
+    check(r.returncode == 64 and os.path.exists(os.path.join(folder, "p", "f.pgm")),
           "--overwrite keeps an input: exit %d %r" % (r.returncode, r.stderr))
     check(not litter(folder), "litter: %r" % litter(folder))
 
