@@ -413,7 +413,8 @@ Failure Draw_scattering_plot(const std::string& folder, const std::string& work_
     const std::string script = work_folder + "/night_scattering.gp";
     std::vector<Drawing> drawings;
     if (Failure failure = Start_drawings({folder + "/" + night_scattering_plot_name}, drawings)) return failure;
-    const std::string file = Quoted(Base_name(profile_file)) + " skip 1 using " + Column("s.angle(deg)") + ":";
+    // The profile begins with its normalisation line and its header line.
+    const std::string file = Quoted(Base_name(profile_file)) + " skip 2 using " + Column("s.angle(deg)") + ":";
     const std::string beta = "$" + Column("beta.rel(arb.u.)"), sigma = "$" + Column("sigma.beta.rel(arb.u.)");
     const std::string molecular = "$" + Column("beta.mol.rel(arb.u.)"), fitted = "$" + Column("beta.fit(arb.u.)");
     // A panel without data says so (gnuplot refuses an empty plot).
