@@ -65,23 +65,36 @@ std::vector<RowScattering> Scattering_function(const FrameMeasurement& measured,
     return Scattering_columns(beta, reference, footprints, measured.green.row90);
 }
 
-// A frame whose beam was not found along the path, or whose net signals are zero or
-// not finite (a dark given as a frame), measured nothing: it fails with `no_beam`.
+// A frame whose net signals are zero or not finite (a dark given as a frame), or
+// whose beam was not found along the path, measured nothing: it fails with
+// `no_beam`. Not found: most rows weak, and the rows together not significant
+// either (sum of net over the square root of the summed variances below 10): a
+// faint beam whose rows are weak one by one is still measured, its rows weighted.
 Failure Nothing_measured(const FrameMeasurement& measured)
 {
+    constexpr double significant = 10.0;
     const std::vector<RowUncertainty>& rows = measured.uncertainty.rows;
     size_t weak = 0, usable = 0;
+    double sum = 0.0, variance = 0.0;
     for (const RowUncertainty& row : rows) {
         weak += row.weak ? 1 : 0;
         usable += std::isfinite(row.net) && row.net != 0.0f ? 1 : 0;
+        if (!row.sat && !row.edge && std::isfinite(row.net) && std::isfinite(row.sigma_net)) {
+            sum += row.net;
+            variance += row.sigma_net * row.sigma_net;
+        }
     }
     const float C = measured.green.coefficient;
     if (usable == 0 || !std::isfinite(C) || C == 0.0f) {
         return Failure{exit_bad_picture, "no_beam: the net signals are zero or not finite (a dark picture given as a frame?)"};
     }
-    if (!measured.uncertainty.beam_found) {
+    const double total = variance > 0.0 ? sum / std::sqrt(variance) : 0.0;
+    if (!measured.uncertainty.beam_found && !(total >= significant)) {
+        char together[64];
+        std::snprintf(together, sizeof together, "%.1f", total);
         return Failure{exit_bad_picture, "no_beam: no beam found along the path (" + std::to_string(weak) + " of " +
-                                             std::to_string(rows.size()) + " rows weak)"};
+                                             std::to_string(rows.size()) + " rows weak, all rows together " +
+                                             together + " sigma)"};
     }
     return {};
 }

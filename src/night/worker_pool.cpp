@@ -79,7 +79,7 @@ std::string Frame_line(const FrameRecord& record)
         line << name << ": measured, scaling coefficient " << record.coefficient
              << " at row " << record.row90;
         if (record.has_uncertainty && !record.beam_found) {
-            line << "\n" << name << ": no beam found along the path";
+            line << "\n" << name << ": most rows weak (a faint beam): measured with their errors";
         }
     } else {
         line << name << ": failed (code " << record.code << "): "

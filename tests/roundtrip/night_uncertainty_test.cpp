@@ -140,6 +140,23 @@ TEST_F(NightUncertainty, APathBesideTheBeamFailsTheFrameWithNoBeamAndTheNightWit
     EXPECT_GT(weak, 9 * (profile.size() - 1) / 10);
 }
 
+TEST_F(NightUncertainty, AFaintBeamWhoseRowsAreWeakOneByOneIsStillMeasured)
+{
+    // The scene's beam at a hundredth of its light: most rows below 3 sigma, all rows
+    // together far above.
+    const std::string faint = folder_ + "/faint";
+    ASSERT_EQ(Shell("'" SCENE_EXE "' --seed 22 --no-dark --gain 2 --read-noise 5 --beam-integral 5400 '" + faint +
+                    "' > /dev/null"),
+              0);
+    const std::string log = faint + "/night.log";
+    ASSERT_EQ(Shell("cd '" + faint + "' && '" NIGHT_EXE "' --jobs 1 --no-pictures --out night scene_laser.pgm > '" +
+                    log + "' 2>&1"),
+              0)
+        << scene::Read_file(log);
+    EXPECT_NE(scene::Read_file(log).find("scene_laser: most rows weak (a faint beam)"), std::string::npos)
+        << scene::Read_file(log);
+}
+
 TEST_F(NightUncertainty, SaturatedBeamPixelsFlagTheirRowAndTheGainCanBeImposed)
 {
     // Two green samples of the beam's cell on row 2000 at the clip, 65535.
