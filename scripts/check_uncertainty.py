@@ -17,8 +17,11 @@ runs tavrolin-night on it and prints:
     every frame, with each row's own and common errors, about the truth times the
     night's normalisation shift (fitted per night; that shift is then given in units
     of the normalisation's sigma from night.json).
-A saturated night follows: the worst chi^2 per degree of freedom of its rows, and how
-many lie above 3 against the count that honest errors give.
+A saturated night follows: how many rows came near the clip in some frame (left out of
+every frame), how many rows some frames left out and others used (5-sigma outliers only),
+the worst chi^2 per degree of freedom of its rows, and which lie above 3 against the
+count that honest errors give; then the same night without a white level, to tell the
+rows above 3 that saturation makes from those that noise makes.
 
 Usage: scripts/check_uncertainty.py BUILD_DIR WORK_DIR [FRAMES] [--quick]
 Needs Debian's python3-numpy.
@@ -168,23 +171,32 @@ def check_pulls(build, work, seed, case, frames, nights):
 
 
 def check_saturated(build, work, frames):
-    """A night whose brightest rows saturate (white level 15000 DN): the worst chi^2
-    per degree of freedom after exclusion, and how many rows lie above 3 against the
-    count honest errors give (chi^2 of n - 1 degrees of freedom, drawn)."""
+    """A night whose brightest rows saturate (white level 15000 DN): the rows left out
+    near the clip, the rows that some frames left out and others used, the worst chi^2
+    per degree of freedom after exclusion, and the rows above 3 against the count
+    honest errors give (chi^2 of n - 1 degrees of freedom, drawn). Then the same night
+    (the same noise) without a white level: rows above 3 in both are no saturation's."""
     case = (2.2, 6, 250, 3.5, 0, 0.0, 0, 1)
     folder = os.path.join(work, "saturated")
-    code, record, truth, pictures = run_night(build, folder, 7, case, frames, ["--white-level", "15000"])
-    night = table(os.path.join(folder, "night", "night_profile.tsv"))
-    excluded = numbers(night["excluded"])
-    used = numbers(night["used"])
-    rng = np.random.default_rng(1)
-    expected = sum(np.mean(rng.chisquare(u - 1, 20000) / (u - 1) > 3) for u in used if u > 1)
-    line = "saturated night of %d frames: exit %d, %d rows with excluded frames" % (
-        frames, code, int((excluded > 0).sum()))
-    for column in ("chi2/dof", "chi2.net/dof"):
-        chi2 = numbers(night[column])
-        line += "; %s worst %.2f, %d rows above 3" % (column, np.nanmax(chi2), int(np.sum(chi2 > 3)))
-    print(line + " (honest errors give %.1f on average)" % expected, flush=True)
+    above = []
+    for white in ("15000", "65534"):
+        code, record, truth, pictures = run_night(build, folder, 7, case, frames, ["--white-level", white])
+        night = table(os.path.join(folder, "night", "night_profile.tsv"))
+        excluded, used, near = numbers(night["excluded"]), numbers(night["used"]), numbers(night["near.clip"])
+        rng = np.random.default_rng(1)
+        expected = sum(np.mean(rng.chisquare(u - 1, 20000) / (u - 1) > 3) for u in used if u > 1)
+        line = "night of %d frames, white level %s: exit %d, %d rows near the clip, %d partly used" % (
+            frames, white, code, int((near > 0).sum()), int(((used > 0) & (excluded > 0)).sum()))
+        rows = set()
+        for column in ("chi2/dof", "chi2.net/dof"):
+            chi2 = numbers(night[column])
+            rows |= set(numbers(night["y(pixel)"])[chi2 > 3].astype(int))
+            line += "; %s worst %.2f, %d rows above 3" % (column, np.nanmax(chi2), int(np.sum(chi2 > 3)))
+        above.append(rows)
+        print(line + " (honest errors give %.1f on average): rows %s" % (
+            expected, " ".join(str(y) for y in sorted(rows)) or "none"), flush=True)
+    print("rows above 3 with the white level and not without it: %s" % (
+        " ".join(str(y) for y in sorted(above[0] - above[1])) or "none"), flush=True)
 
 
 def main():

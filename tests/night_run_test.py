@@ -318,7 +318,7 @@ def night(night_exe, tavrolin, scene_tool):
                             "beta.mol.rel(arb.u.)\tratio\tsigma.ratio\tbeta.fit(arb.u.)\t"
                             "used\texcluded\tnet(DN)\tsigma.net(DN)\tsigma.net.common(DN)\t"
                             "chi2.net/dof\tsignal(arb.u.)\tsigma.signal(arb.u.)\tsigma.signal.common(arb.u.)\t"
-                            "sigma.signal.total(arb.u.)", "profile header")
+                            "sigma.signal.total(arb.u.)\tnear.clip", "profile header")
         # The frames' own sigmas of the signal, from their profile.tsv.
         sigmas = [table(os.path.join(out, frame, "profile.tsv"))
                   for frame in ("scene_laser", "scene_laser_2", "scene_laser_3")]

@@ -261,7 +261,7 @@ TEST(NightProfile, FramesScaledLeftOutWhereFlaggedOrFarCombinedByTheirErrorsAndN
     std::vector<float> twice;
     for (const float net : nets) twice.push_back(2.0f * net);
     std::vector<FrameRecord> frames = {Noisy(nets, 4.0, 1.0), Noisy(twice, 4.0, 1.0), Noisy(nets, 4.0, 1.0)};
-    frames[2].row_uncertainty[1].sat = true;            // row 12 of the third frame: saturated
+    frames[2].row_uncertainty[1].edge = true;           // row 12 of the third frame: outside the circle
     frames[0].row_uncertainty[4].net = 500.0f + 50.0f;  // row 18 of the first: far beyond 5 sigma
     NightCombination combination;
     const std::vector<ProfileRow> profile = Combine_profile(frames, &combination);
@@ -291,6 +291,59 @@ TEST(NightProfile, FramesScaledLeftOutWhereFlaggedOrFarCombinedByTheirErrorsAndN
     EXPECT_GT(profile[4].sigma_signal_total, std::hypot(profile[4].sigma_signal, profile[4].sigma_signal_common));
 }
 
+TEST(NightProfile, ARowNearTheClipInAnyFrameIsLeftOutOfEveryFrame)
+{
+    Reset_run_parameters();
+    median = 2;   // the 90-degree window: rows 12, 14 and 16
+    const std::vector<float> nets = {100.0f, 200.0f, 300.0f, 400.0f, 500.0f};
+    std::vector<FrameRecord> frames = {Noisy(nets, 4.0, 1.0), Noisy(nets, 4.0, 1.0), Noisy(nets, 4.0, 1.0)};
+    // The night's clip is the highest of the frames' own where the samples pile up:
+    // not the third frame's (two pixels that happened to share its highest level),
+    // nor the second's, which has none.
+    frames[0].clip_level = 1000.0;
+    frames[0].clip_piled_up = true;
+    frames[1].clip_level = std::numeric_limits<double>::infinity();
+    frames[2].clip_level = 1100.0;
+    for (FrameRecord& frame : frames) {
+        frame.gain = 2.0;
+        frame.has_levels = true;
+        frame.levels.zero_level_G = 100.0f;
+        for (RowUncertainty& row : frame.row_uncertainty) row.peak = 500.0f;
+    }
+    // 3 sigma of a sample at the clip: read 2 (a - a_dark) = 6, shot 2 x (1000 - 100).
+    const double threshold = 1000.0 - 3.0 * std::sqrt(6.0 + 1800.0);
+    frames[1].row_uncertainty[2].peak = float(threshold) + 1.0f;   // row 14, in the frame without a clip
+    frames[0].row_uncertainty[3].peak = float(threshold) - 1.0f;   // row 16: short of the margin
+    frames[2].row_uncertainty[0].peak = 850.0f;                    // row 10: above the third's own only
+    frames[2].row_uncertainty[4].sat = true;                       // row 18: at the clip in one frame
+    NightCombination combination;
+    const std::vector<ProfileRow> profile = Combine_profile(frames, &combination);
+    ASSERT_EQ(profile.size(), 5u);
+    EXPECT_EQ(combination.clip_level, 1000.0);
+    for (const size_t k : {size_t{2}, size_t{4}}) {
+        EXPECT_EQ(profile[k].used, 0) << "row " << k;
+        EXPECT_EQ(profile[k].excluded, 3) << "row " << k;
+        EXPECT_EQ(profile[k].near_clip, 1) << "row " << k;
+        EXPECT_TRUE(std::isnan(profile[k].net) && std::isnan(profile[k].mean)) << "row " << k;
+    }
+    for (const size_t k : {size_t{0}, size_t{1}, size_t{3}}) {
+        EXPECT_EQ(profile[k].used, 3) << "row " << k;
+        EXPECT_EQ(profile[k].near_clip, 0) << "row " << k;
+        EXPECT_DOUBLE_EQ(profile[k].net, nets[k]) << "row " << k;
+    }
+    // The coefficient over the window's rows that remain: the upper of 200 and 400.
+    EXPECT_DOUBLE_EQ(combination.coefficient, 400.0);
+
+    // Without a white level the rows near a frame's highest level count; a `sat` row
+    // is still left out of every frame.
+    frames[0].clip_piled_up = false;
+    const std::vector<ProfileRow> unknown = Combine_profile(frames, &combination);
+    EXPECT_TRUE(std::isinf(combination.clip_level));
+    EXPECT_EQ(unknown[2].used, 3);
+    EXPECT_EQ(unknown[4].used, 0);
+    EXPECT_EQ(unknown[4].near_clip, 1);
+}
+
 TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
 {
     const std::string folder = scene::Make_folder();
@@ -302,11 +355,11 @@ TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
               "median(arb.u.)\tdz(deg)\tbeta.rel(arb.u.)\tsigma.beta.rel(arb.u.)\tbeta.mol.rel(arb.u.)\tratio\t"
               "sigma.ratio\tbeta.fit(arb.u.)\tused\texcluded\tnet(DN)\tsigma.net(DN)\tsigma.net.common(DN)\t"
               "chi2.net/dof\tsignal(arb.u.)\tsigma.signal(arb.u.)\tsigma.signal.common(arb.u.)\t"
-              "sigma.signal.total(arb.u.)\n"
+              "sigma.signal.total(arb.u.)\tnear.clip\n"
               // Frames without sigmas or their rows' noise, and no scattering function given:
               // the first combination only.
               "100\t10\t0\t0\t0\t0\t90\t2\t1.5\t0.5\tnan\tnan\t2\tnan\tnan\tnan\tnan\tnan\tnan\tnan"
-              "\t0\t0\tnan\tnan\tnan\tnan\tnan\tnan\tnan\tnan\n");
+              "\t0\t0\tnan\tnan\tnan\tnan\tnan\tnan\tnan\tnan\t0\n");
     EXPECT_EQ(Write_night_profile(folder, {}).code, exit_product_not_written);   // a folder of that name
     scene::Remove_folder(folder);
 }
@@ -369,6 +422,10 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     record.gain = std::nan("");
     record.beam_found = false;
     record.sigma_signal = {0.25, 0.5};
+    record.clip_level = 15000.0;
+    record.clip_piled_up = true;
+    record.row_uncertainty.resize(2);
+    record.row_uncertainty[1].peak = 14999.0f;
     record.has_scattering = true;
     record.fit.fitted = true;
     record.fit.g = 0.61;
@@ -385,6 +442,10 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     EXPECT_TRUE(std::isnan(again.gain));
     EXPECT_FALSE(again.beam_found);
     EXPECT_EQ(again.sigma_signal, record.sigma_signal);
+    EXPECT_EQ(again.clip_level, 15000.0);
+    EXPECT_TRUE(again.clip_piled_up);
+    ASSERT_EQ(again.row_uncertainty.size(), 2u);
+    EXPECT_EQ(again.row_uncertainty[1].peak, 14999.0f);
     ASSERT_TRUE(again.has_scattering);
     EXPECT_TRUE(again.fit.fitted);
     EXPECT_EQ(again.fit.g, 0.61);

@@ -223,6 +223,19 @@ TEST_F(NoisyFrame, SaturatedBandSamplesFlagTheirRowAndAPathBesideTheBeamFindsNoB
     EXPECT_TRUE(beam_found);
     EXPECT_STREQ(Flags_text(row_uncertainty[5]), "sat");
     EXPECT_STREQ(Flags_text(row_uncertainty[4]), "-");
+    EXPECT_EQ(row_uncertainty[5].peak, 65000.0f);   // the band's highest green sample
+    EXPECT_LT(row_uncertainty[4].peak, 2000.0f);
+    // Two samples sharing the highest level may be a smooth tail's; three with none
+    // just below them pile up: the white level.
+    EXPECT_FALSE(clip_piled_up);
+    value.set(size_t(20) * hsize + 30, 65000);
+    Measure_uncertainties(C, row90);
+    EXPECT_TRUE(clip_piled_up);
+    value.set(size_t(21) * hsize + 30, 64999);
+    value.set(size_t(22) * hsize + 30, 64999);
+    Measure_uncertainties(C, row90);
+    EXPECT_FALSE(clip_piled_up);   // as many as twice a level just below: no pile-up
+    for (const int32_t y : {20, 21, 22}) value.set(size_t(y) * hsize + 30, 1000);
 
     value.set(size_t(61) * hsize + 498, 1000);   // one pixel at the highest level: no clip
     Measure_uncertainties(C, row90);
@@ -230,6 +243,7 @@ TEST_F(NoisyFrame, SaturatedBandSamplesFlagTheirRowAndAPathBesideTheBeamFindsNoB
     for (const RowUncertainty& row : row_uncertainty) EXPECT_FALSE(row.sat);
     Measure_uncertainties(C, row90, not_given, 1400.0);   // an imposed clip level, below the beam's samples
     for (const RowUncertainty& row : row_uncertainty) EXPECT_TRUE(row.sat) << "row " << row.y;
+    EXPECT_TRUE(clip_piled_up);
 
     // 400 pixels beside the beam: sky alone.
     Path(beam_x - 400);

@@ -26,10 +26,12 @@ double dark_cell_read_variance = 0.0;
 double frame_gain_sigma = not_given;
 std::vector<NoiseBin> noise_bins;
 double clip_level = std::numeric_limits<double>::infinity();
+bool clip_piled_up = false;
 bool beam_found = false;
 
 namespace {
 
+constexpr int32_t pile_up_levels = 256;      // below the highest, against which a clip must stand out
 constexpr int32_t exact_median_limit = 64;   // values; beyond, the large-sample form
 constexpr int32_t exact_entries_limit = 4096;
 constexpr int32_t drawn_correlation_limit = 32;   // rows of two windows; beyond, linear influences
@@ -275,6 +277,7 @@ RowNoise Row_noise(int32_t y, int32_t x_P, const std::vector<float>& side_values
             const double top = value[size_t(hsize) * size_t(y0) + size_t(x0) + 1];
             const double bottom = value[size_t(hsize) * size_t(y0 + 1) + size_t(x0)];
             if (top >= clip || bottom >= clip) row.sat = true;
+            row.peak = static_cast<float>(std::max({double{row.peak}, top, bottom}));
         } else {
             const size_t i = size_t((c - first_cell) / 2);
             cell_expected[i] += side_expected[side.size()];
@@ -418,13 +421,22 @@ double Median_correlation(const std::vector<std::pair<int32_t, int32_t>>& multip
 void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain, double saturation)
 {
     row_uncertainty.clear();
-    // The clip: the highest level when at least two pixels reach it.
-    const uint16_t highest = static_cast<uint16_t>(maxvalue);
-    size_t at_highest = 0;
-    for (size_t i = 0; i < value.size(); ++i) at_highest += value[i] == highest ? 1 : 0;
+    // The clip: the highest level when at least two pixels reach it. It is the
+    // sensor's white level, where the samples pile up, when it holds more than two
+    // samples and more than twice as many as any of the levels just below it; two
+    // pixels that happened to share the highest level of a smooth tail are not.
+    const int32_t highest = static_cast<int32_t>(maxvalue);
+    std::vector<size_t> top(size_t(pile_up_levels) + 1, 0);   // samples at highest - 0, 1, ...
+    for (size_t i = 0; i < value.size(); ++i) {
+        const int32_t below = highest - int32_t{value[i]};
+        if (below <= pile_up_levels) ++top[size_t(below)];
+    }
+    const size_t at_highest = top[0];
+    const size_t most_below = *std::max_element(top.begin() + 1, top.end());
     clip_level = !std::isnan(saturation) ? saturation
                  : at_highest >= 2        ? double{maxvalue}
                                           : std::numeric_limits<double>::infinity();
+    clip_piled_up = !std::isnan(saturation) || (at_highest > 2 && at_highest > 2 * most_below);
 
     const SensorNoise noise = Measure_sensor_noise(imposed_gain);
     frame_gain_estimated = std::isnan(imposed_gain);
@@ -525,6 +537,7 @@ FrameUncertainty Measured_uncertainty()
     measured.gain_sigma = frame_gain_sigma;
     measured.noise_bins = noise_bins;
     measured.clip_level = clip_level;
+    measured.clip_piled_up = clip_piled_up;
     measured.beam_found = beam_found;
     return measured;
 }

@@ -45,9 +45,12 @@
 //     rows (drawn once per arrangement of the windows; beyond 32 rows that of
 //     their linear influences) times sigma(M) sigma(C).
 //  7. Flags: `sat` when a green sample of a band cell is at the clip level (the
-//     frame's highest level when several pixels share it, or the one imposed),
+//     frame's highest level when several pixels share it, or the one imposed; it is
+//     the sensor's white level for sure where the samples pile up at it),
 //     `weak` when net < 3 sigma(net), `edge` when a band pixel lies outside the image
-//     circle. When more than half of the rows are weak the beam was not found.
+//     circle. When more than half of the rows are weak the beam was not found. The
+//     band's highest green sample is kept with the row, so that a night can tell the
+//     rows that came near the clip in any of its frames.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +75,7 @@ struct RowUncertainty {
     double common_part;        // the dark's share of var(net) is a_dark * common_part
     double sigma_signal;       // of net / C, arb. u.
     double sigma_median;       // of the normalised running median, arb. u.
+    float peak;                // the highest green sample of the band cells, as read
     bool sat;
     bool weak;
     bool edge;
@@ -85,6 +89,7 @@ extern double dark_cell_read_variance;   // the dark picture's share of `a`, DN^
 extern double frame_gain_sigma;    // standard error of an estimated gain (NaN otherwise)
 extern std::vector<NoiseBin> noise_bins;   // the points the gain was fitted to
 extern double clip_level;          // sample level that flags `sat` (infinity: none)
+extern bool clip_piled_up;         // the samples pile up at it (or it was imposed): the white level
 extern bool beam_found;            // false when most rows are weak
 
 constexpr double not_given = std::numeric_limits<double>::quiet_NaN();
@@ -99,6 +104,7 @@ struct FrameUncertainty {
     double dark_cell_read_variance = 0.0;
     std::vector<NoiseBin> noise_bins;
     double clip_level = std::numeric_limits<double>::infinity();
+    bool clip_piled_up = false;
     bool beam_found = false;
 };
 

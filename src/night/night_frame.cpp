@@ -40,6 +40,8 @@ void Keep_measurement(const FrameMeasurement& measured, FrameRecord& record)
         record.cell_read_variance = measured.uncertainty.cell_read_variance;
         record.dark_cell_read_variance = measured.uncertainty.dark_cell_read_variance;
         record.noise_bins = measured.uncertainty.noise_bins;
+        record.clip_level = measured.uncertainty.clip_level;
+        record.clip_piled_up = measured.uncertainty.clip_piled_up;
         for (const RowUncertainty& row : measured.uncertainty.rows) record.sigma_signal.push_back(row.sigma_signal);
         record.row_uncertainty = measured.uncertainty.rows;
     }

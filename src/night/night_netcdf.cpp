@@ -61,7 +61,7 @@ const Variable<RowValue> row_variables[] = {
      [](const ProfileRow& p) { return double{p.median}; }},
     {"profile_used", "1", "", "number of frames whose row counts in the combination",
      [](const ProfileRow& p) { return double(p.used); }},
-    {"profile_excluded", "1", "", "number of frames whose row was left out (flagged or beyond 5 sigma)",
+    {"profile_excluded", "1", "", "number of frames whose row was left out (flagged, near the clip in some frame, or beyond 5 sigma)",
      [](const ProfileRow& p) { return double(p.excluded); }},
     {"profile_net", "count", "", "scale-corrected inverse-variance weighted mean net signal of the frames",
      [](const ProfileRow& p) { return p.net; }},
@@ -77,6 +77,8 @@ const Variable<RowValue> row_variables[] = {
      [](const ProfileRow& p) { return p.sigma_signal_common; }},
     {"profile_signal_sigma_total", "1", "", "own, common and normalisation errors of profile_signal together",
      [](const ProfileRow& p) { return p.sigma_signal_total; }},
+    {"profile_near_clip", "1", "", "number of frames in which the row came near the clip level (row left out of all)",
+     [](const ProfileRow& p) { return double(p.near_clip); }},
 };
 // Per processed row: the night's scattering function.
 using ScatteringValue = double (*)(const RowScattering&);

@@ -17,13 +17,15 @@ const std::vector<std::string> night_profile_columns = {
     "dz(deg)", "beta.rel(arb.u.)", "sigma.beta.rel(arb.u.)", "beta.mol.rel(arb.u.)", "ratio", "sigma.ratio",
     "beta.fit(arb.u.)",
     "used", "excluded", "net(DN)", "sigma.net(DN)", "sigma.net.common(DN)", "chi2.net/dof",
-    "signal(arb.u.)", "sigma.signal(arb.u.)", "sigma.signal.common(arb.u.)", "sigma.signal.total(arb.u.)"};
+    "signal(arb.u.)", "sigma.signal(arb.u.)", "sigma.signal.common(arb.u.)", "sigma.signal.total(arb.u.)",
+    "near.clip"};
 
 namespace {
 
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 constexpr double outlier_sigmas = 5.0;
 constexpr double gain_agreement = 3.0;   // chi^2 per degree of freedom of the frames' gains
+constexpr double clip_margin_sigmas = 3.0;   // a band sample this near the clip counts as clipped
 
 // The element at index size / 2 of the sorted list (the system's median).
 double Median(std::vector<double> list)
@@ -84,19 +86,59 @@ void Frame_noise(const std::vector<const FrameRecord*>& frames, NightCombination
     }
 }
 
+// The night's clip level, the sensor's white level: the highest of the frames' own
+// where the samples pile up (two pixels that happened to share a frame's highest
+// level tell nothing of it).
+double Night_clip_level(const std::vector<const FrameRecord*>& frames)
+{
+    double clip = -std::numeric_limits<double>::infinity();
+    for (const FrameRecord* frame : frames) {
+        if (frame->clip_piled_up && std::isfinite(frame->clip_level)) clip = std::max(clip, frame->clip_level);
+    }
+    return std::isfinite(clip) ? clip : std::numeric_limits<double>::infinity();
+}
+
+// Per row (by its y), the frames in which it came near the clip: flagged `sat`, or its
+// band's highest green sample within 3 sigma of the night's clip level, sigma that of
+// a sample at the clip (the laser picture's read noise and the shot noise of the
+// clip's level above black). The frames where it stayed below are those whose noise happened
+// to be low there: biased low, they can't stand for the row either.
+std::map<int32_t, int32_t> Rows_near_clip(const std::vector<const FrameRecord*>& frames, double clip,
+                                          const std::vector<double>& gain, const std::vector<double>& a)
+{
+    std::map<int32_t, int32_t> near;
+    for (size_t f = 0; f < frames.size(); ++f) {
+        const FrameRecord& frame = *frames[f];
+        double threshold = std::numeric_limits<double>::infinity();
+        if (std::isfinite(clip)) {
+            const double black = frame.has_levels ? double{frame.levels.zero_level_G} : 0.0;
+            const double read = 2.0 * std::max(a[f] - frame.dark_cell_read_variance, 0.0);
+            threshold = clip - clip_margin_sigmas * std::sqrt(read + gain[f] * std::max(clip - black, 0.0));
+        }
+        for (size_t k = 0; k < frame.rows.size(); ++k) {
+            const RowUncertainty& row = frame.row_uncertainty[k];
+            if (row.sat || double{row.peak} >= threshold) ++near[frame.rows[k].y];
+        }
+    }
+    return near;
+}
+
 // The night's coefficient: the median of the window's net signals, rows k0 ... k0 +
-// `median` held to the first and last rows, and its variance from the factor of the
-// median of such a window.
+// `median` held to the first and last rows (those that no frame could use left out),
+// and its variance from the factor of the median of such a window. Without such rows
+// the profile has no coefficient and no normalised signal.
 void Normalise(std::vector<ProfileRow>& profile, NightCombination& combination)
 {
     const int64_t n = static_cast<int64_t>(profile.size());
-    combination.coefficient = no_value;
-    combination.coefficient_sigma = no_value;
-    if (n == 0 || combination.row90 < 0) return;
-    const int64_t v = int64_t{combination.row90} - median - profile.front().y;
-    const int64_t k0 = v >= 0 ? v / 2 : -((1 - v) / 2);
     std::map<int64_t, int32_t> window;
-    for (int64_t k = k0; k <= k0 + median; ++k) ++window[std::clamp<int64_t>(k, 0, n - 1)];
+    if (n > 0 && combination.row90 >= 0) {
+        const int64_t v = int64_t{combination.row90} - median - profile.front().y;
+        const int64_t k0 = v >= 0 ? v / 2 : -((1 - v) / 2);
+        for (int64_t k = k0; k <= k0 + median; ++k) {
+            const int64_t row = std::clamp<int64_t>(k, 0, n - 1);
+            if (std::isfinite(profile[size_t(row)].net)) ++window[row];
+        }
+    }
     std::vector<double> values;
     std::vector<int32_t> multiplicities;
     double variance = 0.0;
@@ -106,8 +148,10 @@ void Normalise(std::vector<ProfileRow>& profile, NightCombination& combination)
         multiplicities.push_back(count);
         variance += count * (row.sigma_net * row.sigma_net + row.sigma_net_common * row.sigma_net_common);
     }
-    const double C = Median(values);
-    const double C_sigma = std::sqrt(Median_variance_factor(multiplicities) * variance / double(values.size()));
+    const double C = values.empty() ? no_value : Median(values);
+    const double C_sigma = values.empty() ? no_value
+                                          : std::sqrt(Median_variance_factor(multiplicities) * variance /
+                                                      double(values.size()));
     combination.coefficient = C;
     combination.coefficient_sigma = C_sigma;
     const double relative = C_sigma / C;
@@ -151,6 +195,8 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames, 
     std::vector<double> gain, a;
     Frame_noise(noisy, combination, gain, a);
     combination.gains = gain;
+    combination.clip_level = Night_clip_level(noisy);
+    const std::map<int32_t, int32_t> near_clip = Rows_near_clip(noisy, combination.clip_level, gain, a);
 
     // Each row's entries, by the row's y.
     std::map<int32_t, std::vector<FrameRow>> entries;
@@ -160,9 +206,10 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames, 
             const RowUncertainty& noise = frame.row_uncertainty[k];
             const double total = a[f] * noise.read_part + gain[f] * noise.shot_part;
             const double common = std::min(frame.dark_cell_read_variance * noise.common_part, total);
-            entries[frame.rows[k].y].push_back({f, double{noise.net}, total - common, common,
-                                                noise.sat || noise.edge || !std::isfinite(noise.net),
-                                                noise.weak});
+            const int32_t y = frame.rows[k].y;
+            entries[y].push_back({f, double{noise.net}, total - common, common,
+                                  noise.sat || noise.edge || !std::isfinite(noise.net) || near_clip.count(y) != 0,
+                                  noise.weak});
         }
     }
 
@@ -209,6 +256,8 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames, 
         line.distance = row.distance;
         line.alpha = row.alpha;
         line.frames = counted[row.y];
+        const auto near = near_clip.find(row.y);
+        line.near_clip = near == near_clip.end() ? 0 : near->second;
 
         // Second combination: outliers against the scaled median, then the weighted mean.
         std::vector<FrameRow>& row_entries = entries[row.y];
@@ -253,7 +302,7 @@ std::vector<ProfileRow> Combine_profile(const std::vector<FrameRecord>& frames, 
     for (const FrameRecord* frame : measured) {
         for (size_t k = 0; k < frame->rows.size(); ++k) {
             const int32_t y = frame->rows[k].y;
-            if (left_out.count({frame, y}) != 0) continue;
+            if (left_out.count({frame, y}) != 0 || near_clip.count(y) != 0) continue;
             signals[y].push_back(frame->rows[k].signal);
             sigmas[y].push_back(k < frame->sigma_signal.size() ? frame->sigma_signal[k] : no_value);
         }
@@ -325,9 +374,9 @@ Failure Write_night_profile(const std::string& name, const std::vector<ProfileRo
         const RowScattering& b = k < scattering.size() ? scattering[k] : none;
         std::fprintf(product.stream, "\t%g\t%g\t%g\t%g\t%g\t%g\t%g", b.dz, b.beta, b.sigma_beta, b.beta_mol,
                      b.ratio, b.sigma_ratio, k < fit_model.size() ? fit_model[k] : no_value);
-        std::fprintf(product.stream, "\t%d\t%d\t%.9g\t%.6g\t%.6g\t%.6g\t%.9g\t%.6g\t%.6g\t%.6g\n", row.used,
+        std::fprintf(product.stream, "\t%d\t%d\t%.9g\t%.6g\t%.6g\t%.6g\t%.9g\t%.6g\t%.6g\t%.6g\t%d\n", row.used,
                      row.excluded, row.net, row.sigma_net, row.sigma_net_common, row.chi2_net, row.signal,
-                     row.sigma_signal, row.sigma_signal_common, row.sigma_signal_total);
+                     row.sigma_signal, row.sigma_signal_common, row.sigma_signal_total, row.near_clip);
     }
     return Finish_product(product);
 }

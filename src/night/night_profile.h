@@ -4,8 +4,11 @@
 // Which frames and rows count. A frame that failed, found no beam or measured no net
 // signal is not in the night at all. A row of a frame flagged `sat` or `edge` is left
 // out, and so is a row of a frame beyond 5 sigma (its own noise) of the row's median
-// over the frames, once the frames are brought to one scale. `weak` rows count, with
-// their larger errors. `used` and `excluded` count the frames of each row.
+// over the frames, once the frames are brought to one scale. A row that came near the
+// clip in any frame (`sat`, or a band sample within 3 sigma of the clip level) is left
+// out of every frame: where some frames clip, the others are those whose noise
+// happened to stay low. `weak` rows count, with their larger errors. `used` and
+// `excluded` count the frames of each row, `near_clip` those that came near the clip.
 //
 // 1. The frames' normalised signals, each frame divided by its own coefficient, over
 //    the used frames: their mean, the standard error of the mean (sample standard
@@ -67,6 +70,7 @@ struct ProfileRow {
     double sigma_signal = 0.0;
     double sigma_signal_common = 0.0;
     double sigma_signal_total = 0.0;   // own, common and the normalisation's, together
+    int32_t near_clip = 0;    // frames whose row came near the clip: the row is left out of all
 };
 
 // What the night's combination found beyond its rows.
@@ -77,6 +81,7 @@ struct NightCombination {
     bool gain_pooled = false;            // the frames' gains agree and were pooled
     double pooled_gain = 0.0;            // DN per electron (NaN when none)
     double pooled_gain_sigma = 0.0;
+    double clip_level = 0.0;             // the highest of the frames' clip levels (infinity: none)
     std::vector<double> scales;          // per measured frame, in their order
     std::vector<double> gains;           // the gain each measured frame's rows used
 };

@@ -261,6 +261,8 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         json bins = json::array();
         for (const NoiseBin& bin : record.noise_bins) bins.push_back({Real(bin.level), Real(bin.variance), bin.count});
         frame["noise_bins"] = bins;
+        frame["clip_level"] = Real(record.clip_level);
+        frame["clip_piled_up"] = record.clip_piled_up;
     }
     if (record.has_scattering) frame["aerosol_fit"] = Fit_to_json(record.fit);
     if (with_rows) {
@@ -279,7 +281,7 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
             uncertainty.push_back({u.x, u.y, Number(u.net), Number(float(u.sigma_net)), Number(u.background),
                                    Number(float(u.sigma_background)), Number(float(u.sigma_signal)),
                                    Number(float(u.sigma_median)), (u.sat ? 1 : 0) | (u.weak ? 2 : 0) | (u.edge ? 4 : 0),
-                                   Real(u.read_part), Real(u.shot_part), Real(u.common_part)});
+                                   Real(u.read_part), Real(u.shot_part), Real(u.common_part), Number(u.peak)});
         }
         if (record.has_uncertainty) frame["row_uncertainty"] = uncertainty;
         frame["seconds"] = record.seconds;
@@ -372,6 +374,8 @@ FrameRecord Frame_from_json(const json& frame)
         for (const json& bin : frame.at("noise_bins")) {
             record.noise_bins.push_back({Double_of(bin.at(0)), Double_of(bin.at(1)), bin.at(2).get<int64_t>()});
         }
+        record.clip_level = Double_of(frame.at("clip_level"));
+        record.clip_piled_up = frame.at("clip_piled_up").get<bool>();
     }
     if (frame.contains("sigma_signal")) {
         for (const json& sigma : frame.at("sigma_signal")) record.sigma_signal.push_back(Float_of(sigma));
@@ -394,6 +398,7 @@ FrameRecord Frame_from_json(const json& frame)
             u.read_part = Double_of(line.at(9));
             u.shot_part = Double_of(line.at(10));
             u.common_part = Double_of(line.at(11));
+            u.peak = Float_of(line.at(12));
             record.row_uncertainty.push_back(u);
         }
     }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ struct FrameRecord {
     double cell_read_variance = 0.0;    // `a`, DN^2
     double dark_cell_read_variance = 0.0;   // the dark's share of `a`, DN^2
     std::vector<NoiseBin> noise_bins;   // the points the gain was fitted to
+    double clip_level = std::numeric_limits<double>::infinity();   // the sample level that flags `sat`
+    bool clip_piled_up = false;   // the samples pile up at it (or it was imposed): the white level
 
     double seconds = 0.0;      // wall time of the frame's measurement (a timing)
 };

@@ -185,6 +185,7 @@ json Combination_json(const Night& night)
                                {"relative_sigma", Finite_or_null(c.coefficient_sigma / c.coefficient)},
                                {"row90", c.row90},
                                {"common_to_every_row", true}}},
+            {"clip_level", Finite_or_null(c.clip_level)},
             {"gain", {{"pooled", c.gain_pooled},
                       {"pooled_value", Finite_or_null(c.pooled_gain)},
                       {"pooled_sigma", Finite_or_null(c.pooled_gain_sigma)}}},
