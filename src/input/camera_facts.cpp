@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <new>
 
 #include <libraw/libraw.h>
 
@@ -72,7 +73,9 @@ bool Read_camera_facts(const std::string& name, CameraFacts& facts)
     const auto raw = std::make_unique<LibRaw>();
     {
         const UtcZone utc;
-        if (raw->open_file(name.c_str()) != LIBRAW_SUCCESS) return false;
+        const int status = raw->open_file(name.c_str());
+        if (status == LIBRAW_UNSUFFICIENT_MEMORY) throw std::bad_alloc();
+        if (status != LIBRAW_SUCCESS) return false;
     }
     const libraw_imgother_t& other = raw->imgdata.other;
     facts.has_time = other.timestamp > 0;

@@ -29,6 +29,8 @@ template <typename T>
 bool Token_to_number(const std::string& token, T& number)
 {
     std::istringstream tokenstream(token);
+    // Memory that runs out while reading ends the run as anywhere else, not as a bad token.
+    tokenstream.exceptions(std::ios::badbit);
     tokenstream.imbue(std::locale::classic());
     T parsed{};
     tokenstream >> parsed;
@@ -84,7 +86,9 @@ std::string Out_of_range(int position, const std::string& requirement, long long
 // A float as the console shows it (six significant digits).
 std::string Shown_float(float number)
 {
+    // Memory that runs out throws here as anywhere, instead of cutting the text short.
     std::ostringstream text;
+    text.exceptions(std::ios::badbit);
     text.imbue(std::locale::classic());
     text << number;
     return text.str();

@@ -227,6 +227,9 @@ Failure Read_input_file(const std::string& name, const std::string& unreadable, 
         return failure;
     }
     std::istream in(&file);
+    // Memory that runs out while the file is read ends the run, as anywhere else: the
+    // stream passes the failure on instead of taking it for the file's end.
+    in.exceptions(std::ios::badbit);
     errno = 0;
     const Failure parsed = parse(in);
     if (file.Read_failed()) {   // opened, but a read failed (a folder of that name)

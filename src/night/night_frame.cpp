@@ -119,12 +119,15 @@ FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& prea
     record.file = frame.file;
     record.name = frame.name;
 
+    // Memory that runs out throws here as anywhere, instead of cutting the text short.
     std::ostringstream console;
+    console.exceptions(std::ios::badbit);
     Use_console(console);
     console << preamble;
     // A failed frame is named with its reason; the advice lines of a single run would
     // only repeat themselves frame after frame.
     std::ostringstream advice;
+    advice.exceptions(std::ios::badbit);
     Use_advice(advice);
     product_folder = frame.folder;
     // The driver keeps both names within the capacity of the run parameters.

@@ -143,17 +143,28 @@ signed char Flag_bits(const RowUncertainty& row)
 }
 
 // Collects the first error of the netCDF calls made through it.
+// The outcome of the netCDF calls that write a file: the first failure's message, and
+// the system's error number when a system call under the library failed there (errno
+// is cleared after every call that went through, so that only the failing call's
+// reason is kept).
 class Netcdf {
 public:
+    Netcdf() { errno = 0; }
     bool operator()(int status)
     {
-        if (status != NC_NOERR && error_.empty()) error_ = nc_strerror(status);
+        if (status != NC_NOERR && error_.empty()) {
+            error_ = nc_strerror(status);
+            system_error_ = errno;
+        }
+        errno = 0;
         return error_.empty();
     }
     const std::string& Error() const { return error_; }
+    int System_error() const { return system_error_; }
 
 private:
     std::string error_;
+    int system_error_ = 0;
 };
 
 void Text_attribute(Netcdf& nc, int file, int variable, const char* name, const std::string& text)
@@ -362,9 +373,12 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
     Forget_night_temporaries();
     if (renamed != 0) {
         std::remove(partial.c_str());
+        // The system's reason where a system call failed under the library (whose own
+        // word for it can mislead: a full disk makes "Permission denied" of it).
+        const int system_error = nc.Error().empty() ? error : nc.System_error();
         return Failure{exit_product_not_written,
-                       "can't write " + file + (nc.Error().empty() ? "" : " (netCDF: " + nc.Error() + ")"),
-                       nc.Error().empty() ? error : 0};
+                       "can't write " + file + (system_error != 0 ? "" : " (netCDF: " + nc.Error() + ")"),
+                       system_error};
     }
     return {};
 }

@@ -106,6 +106,25 @@ std::string Temporary_beside(const std::string& name, int& error)
     return temporary;
 }
 
+// Why a picture gnuplot left empty could not be written, as far as the system says:
+// gnuplot ends without a word when its picture can't be written, so the night writes
+// a picture's worth of bytes into the temporary file itself (a full disk refuses
+// them) and gives the error number of that write, or 0 when it went through.
+int Write_refusal(const std::string& temporary)
+{
+    const int descriptor = open(temporary.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) return errno;
+    const std::vector<char> picture(size_t{1} << 16, 0);
+    int error = 0;
+    if (write(descriptor, picture.data(), picture.size()) != ssize_t(picture.size())) {
+        error = errno != 0 ? errno : ENOSPC;
+    } else if (fsync(descriptor) != 0) {
+        error = errno;
+    }
+    close(descriptor);
+    return error;
+}
+
 // A picture gnuplot draws: its temporary file beside it, and the picture.
 struct Drawing {
     std::string temporary;
@@ -151,8 +170,12 @@ Failure Finish_drawings(const std::string& folder, const std::string& work_folde
     Failure failure;
     for (const Drawing& drawing : drawings) {
         struct stat status;
-        if (!drawn || stat(drawing.temporary.c_str(), &status) != 0 || status.st_size == 0) {
-            failure = Failure{exit_product_not_written, "gnuplot could not draw " + drawing.png};
+        if (stat(drawing.temporary.c_str(), &status) != 0) {
+            failure = Not_drawn(drawing.png, errno);
+        } else if (!drawn || status.st_size == 0) {
+            const int error = Write_refusal(drawing.temporary);
+            failure = error != 0 ? Not_drawn(drawing.png, error)
+                                 : Failure{exit_product_not_written, "gnuplot could not draw " + drawing.png};
         } else if (std::rename(drawing.temporary.c_str(), drawing.png.c_str()) != 0) {
             failure = Not_drawn(drawing.png, errno);
         }
@@ -208,7 +231,9 @@ std::string Curtain_data(const std::vector<FrameRecord>& frames, const std::vect
 {
     std::map<int32_t, double> mean;
     for (const ProfileRow& row : profile) mean[row.y] = row.mean;
+    // Memory that runs out throws here as anywhere, instead of cutting the text short.
     std::ostringstream data;
+    data.exceptions(std::ios::badbit);
     data.precision(12);
     std::vector<double> deviations;
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -242,6 +267,7 @@ std::string Residual_data(const std::vector<FrameRecord>& frames, const std::vec
     std::map<int32_t, double> mean;
     for (const ProfileRow& row : profile) mean[row.y] = row.mean;
     std::ostringstream data;
+    data.exceptions(std::ios::badbit);
     data.precision(9);
     for (const FrameRecord& frame : frames) {
         if (!frame.measured) continue;
@@ -261,6 +287,7 @@ std::string Curtain_script(const std::string& drawing, const std::string& data_f
                            const std::vector<std::pair<double, double>>& slots, double spread, bool any_cell)
 {
     std::ostringstream gp;
+    gp.exceptions(std::ios::badbit);
     gp.precision(12);
     double first = 0.0, last = 0.0;
     bool any_time = false;
@@ -347,6 +374,7 @@ Failure Draw_night_plots(const std::string& folder, const std::string& work_fold
     }
     const std::string map_drawing = drawings[0].temporary, profile_drawing = drawings[1].temporary;
     std::ostringstream gp;
+    gp.exceptions(std::ios::badbit);
     gp << Curtain_script(Base_name(map_drawing), work + "/" + Base_name(curtain_data), frames, slots, spread,
                          !curtain.empty());
 
@@ -425,6 +453,7 @@ Failure Draw_scattering_plot(const std::string& folder, const std::string& work_
         return std::string(text);
     };
     std::ostringstream gp;
+    gp.exceptions(std::ios::badbit);
     gp << "set terminal pngcairo noenhanced size 1100,1000 font 'sans,10'\n"
        << "set output " << Quoted(Base_name(drawings[0].temporary)) << "\n"
        << "set datafile separator '\\t'\nset grid\nset key top left\n"

@@ -289,6 +289,23 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
     return frame;
 }
 
+void Dismantle(json& value)
+{
+    if (value.is_array()) {
+        json::array_t& items = value.get_ref<json::array_t&>();
+        while (!items.empty()) {
+            Dismantle(items.back());
+            items.pop_back();
+        }
+    } else if (value.is_object()) {
+        json::object_t& members = value.get_ref<json::object_t&>();
+        while (!members.empty()) {
+            Dismantle(members.begin()->second);
+            members.erase(members.begin());
+        }
+    }
+}
+
 FrameRecord Frame_from_json(const json& frame)
 {
     FrameRecord record;

@@ -87,3 +87,9 @@ nlohmann::json Frame_to_json(const FrameRecord& record, bool with_rows);
 // The record back from Frame_to_json's JSON (with or without rows). Throws
 // nlohmann::json::exception on JSON of another shape.
 FrameRecord Frame_from_json(const nlohmann::json& json);
+
+// Empties `json` from its leaves up, so that its destruction needs no memory: the
+// library's destructor first gathers an array's or object's children into a list of
+// its own, and where that list can't be had, as when memory has run out, the program
+// is aborted. Used on the large records before they go.
+void Dismantle(nlohmann::json& json);

@@ -210,7 +210,7 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
         if (record.has_facts) frame_inputs.push_back(Facts_to_json(record.file, record.facts));
         measured += record.measured ? 1 : 0;
     }
-    inputs["frames"] = frame_inputs;
+    inputs["frames"] = std::move(frame_inputs);
 
     json record;
     record["tool"] = {{"name", "tavrolin-night"}, {"version", tavrolin_version}};
@@ -225,11 +225,11 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     }
     record["dark_source"] = night.dark_source;
     record["clock_offset_s"] = night.options.clock_offset;
-    record["inputs"] = inputs;
+    record["inputs"] = std::move(inputs);
     json folders;
     record["products"] = Products_json(night, folders);
-    record["folders"] = folders;
-    record["frames"] = frames_json;
+    record["folders"] = std::move(folders);
+    record["frames"] = std::move(frames_json);
     record["scattering"] = Scattering_to_json(scattering, night.options.air);
     record["combination"] = Combination_json(night);
     record["summary"] = {{"frames", night.records.size()},
@@ -239,12 +239,16 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     const auto elapsed = std::chrono::steady_clock::now() - night.started;
     json command_line = json::array();
     for (const std::string& word : night.command_line) command_line.push_back(Json_text(word));
-    record["run"] = {{"command_line", command_line},
-                     {"jobs", night.options.jobs},
-                     {"started", night.started_utc},
-                     {"seconds", std::chrono::duration<double>(elapsed).count()},
-                     {"frame_seconds", timings}};
-    return record.dump(2) + "\n";
+    json& run = record["run"];
+    run["command_line"] = std::move(command_line);
+    run["jobs"] = night.options.jobs;
+    run["started"] = night.started_utc;
+    run["seconds"] = std::chrono::duration<double>(elapsed).count();
+    run["frame_seconds"] = std::move(timings);
+    std::string text = record.dump(2) + "\n";
+    // The large parts were moved into the record: emptied, none of them needs memory to go.
+    Dismantle(record);
+    return text;
 }
 
 // night.nc's global attributes: the conventions, what the file holds and how it was
@@ -433,7 +437,10 @@ Failure Name_frames(Night& night)
 
 Failure Read_settings(Night& night)
 {
+    // Memory that runs out throws here as anywhere, instead of cutting the text short.
     std::ostringstream preamble, advice;
+    preamble.exceptions(std::ios::badbit);
+    advice.exceptions(std::ios::badbit);
     Use_console(preamble);
     Use_advice(advice);
     Print_banner();

@@ -27,12 +27,14 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
+// The whole file `name` (empty when it can't be read); memory that runs out throws.
 std::string Read_text(const std::string& name)
 {
     std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    std::string text;
+    char block[8192];
+    while (file.read(block, sizeof block) || file.gcount() > 0) text.append(block, size_t(file.gcount()));
+    return text;
 }
 
 // The progress line on standard error, when it is a terminal.
@@ -73,7 +75,9 @@ std::string Shown(const std::string& text)
 
 std::string Frame_line(const FrameRecord& record)
 {
+    // Memory that runs out throws here as anywhere, instead of cutting the text short.
     std::ostringstream line;
+    line.exceptions(std::ios::badbit);
     const std::string name = Shown(record.name);
     if (record.measured) {
         line << name << ": measured, scaling coefficient " << record.coefficient
@@ -88,9 +92,13 @@ std::string Frame_line(const FrameRecord& record)
     return line.str();
 }
 
-// What a worker's exit status says when it left no result.
-constexpr int worker_result_not_written = 1;
+// What a worker's exit status says when it left no result: it ran out of memory, it
+// could not write its result file (the system's error number added to
+// worker_result_not_written; error numbers stay below 128, so the status stays below
+// 256), or none of these.
+constexpr int worker_gave_no_result = 1;
 constexpr int worker_out_of_memory = 3;
+constexpr int worker_result_not_written = 64;
 
 // A worker: measures frame `index` and leaves its record in `result`; never returns.
 [[noreturn]] void Work(const NightFrame& frame, const std::string& preamble, const std::string& result,
@@ -98,15 +106,39 @@ constexpr int worker_out_of_memory = 3;
 {
     // A night that ends, however it ends, ends its workers too.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != night) _exit(worker_result_not_written);
+    if (getppid() != night) _exit(worker_gave_no_result);
     try {
         const FrameRecord record = Measure_night_frame(frame, preamble);
-        const Failure failure = Write_product_file(result, Frame_to_json(record, true).dump());
-        _exit(failure ? worker_result_not_written : 0);
+        json frame_json = Frame_to_json(record, true);
+        const Failure failure = Write_product_file(result, frame_json.dump());
+        Dismantle(frame_json);
+        if (!failure) _exit(0);
+        _exit(failure.error > 0 && failure.error < 128 ? worker_result_not_written + failure.error
+                                                       : worker_gave_no_result);
     } catch (const std::bad_alloc&) {
         Remove_temporary_product();
         _exit(worker_out_of_memory);
     }
+}
+
+// The record of a frame whose worker, ended with `status`, left no result.
+FrameRecord Without_result(int status)
+{
+    FrameRecord record;
+    record.code = exit_bad_picture;
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status)) {
+        record.message = "the worker measuring it ended by signal " + std::to_string(WTERMSIG(status));
+    } else if (code == worker_out_of_memory) {
+        record.message = "not enough memory to measure it";
+    } else if (code > worker_result_not_written && code < worker_result_not_written + 128) {
+        record.code = exit_product_not_written;
+        record.message = std::string("the worker measuring it could not write its result: ") +
+                         std::strerror(code - worker_result_not_written);
+    } else {
+        record.message = "the worker measuring it gave no result";
+    }
+    return record;
 }
 
 }  // namespace
@@ -173,15 +205,11 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
         if (WIFSIGNALED(status)) Remove_worker_leftovers(frames[i].folder, result_file(i));
         FrameRecord& record = records[i];
         try {
-            record = Frame_from_json(json::parse(Read_text(result_file(i))));
+            json result = json::parse(Read_text(result_file(i)));
+            record = Frame_from_json(result);
+            Dismantle(result);
         } catch (const json::exception&) {
-            record = FrameRecord();
-            record.code = exit_bad_picture;
-            record.message = WIFSIGNALED(status)
-                                 ? "the worker measuring it ended by signal " + std::to_string(WTERMSIG(status))
-                             : WIFEXITED(status) && WEXITSTATUS(status) == worker_out_of_memory
-                                 ? "not enough memory to measure it"
-                                 : "the worker measuring it gave no result";
+            record = Without_result(status);
         }
         record.name = frames[i].name;
         record.file = frames[i].file;

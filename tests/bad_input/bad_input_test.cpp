@@ -74,6 +74,8 @@ struct Interference {
     rlim_t file_size_limit = 0;      // bytes a file may grow to (ulimit -f), when not 0
     rlim_t memory_limit = 0;         // bytes of address space (ulimit -v), when not 0
     bool console_gone = false;       // standard output a pipe whose reader has gone
+    long failing_allocation = 0;     // the allocation (of 1 kB or more) that finds no memory, when not 0
+    std::string allocations_file;    // where the run's count of such allocations goes, when not empty
 };
 
 Interference Held_at(const char* product, int signal)
@@ -287,6 +289,12 @@ scene::RunResult Run_with(const std::string& folder, const Interference& how)
         if (bytes != 0) {
             const rlimit limit = {bytes, bytes};
             setrlimit(RLIMIT_AS, &limit);
+        }
+        if (how.failing_allocation != 0 || !how.allocations_file.empty()) {
+            setenv("LD_PRELOAD", FAIL_NEW_LIBRARY, 1);
+            setenv("TAVROLIN_TEST_FAIL_NEW_BYTES", "1024", 1);
+            setenv("TAVROLIN_TEST_FAIL_NEW", std::to_string(how.failing_allocation).c_str(), 1);
+            if (!how.allocations_file.empty()) setenv("TAVROLIN_TEST_COUNT_NEW", how.allocations_file.c_str(), 1);
         }
         if (how.hold_at) {
             setenv("LD_PRELOAD", HOLD_PRODUCT_LIBRARY, 1);
@@ -881,6 +889,45 @@ TEST(BadInput, FramesNoCameraMakes)
 #endif
     for (const Case& c : cases) Check(c);
 }
+
+#if !defined(TAVROLIN_ADDRESS_SANITIZER)   // the sanitizer's own operator new can't be replaced
+// Memory that runs out at any allocation of 1 kB or more of a whole run, one after
+// another, the picture planes read or not: the run ends with code 2 and says "not
+// enough memory", no temporary product is left, and each earlier product is either
+// as it was or a whole new one. (A reader turned it into a bad token, code 4.)
+TEST(BadInput, OutOfMemoryAnywhereEndedAsABadTokenOrAnAbort)
+{
+    const std::string folder = scene::Make_folder();
+    for (const auto& file : With_pictures({})) scene::Write_file(folder + "/" + file.first, file.second);
+    Link_frame(folder, "laser.pgm");
+    Interference counting;
+    counting.allocations_file = folder + "/.allocations";
+    ASSERT_EQ(Run_with(folder, counting).exit_code, 0);
+    const long allocations = std::atol(scene::Read_file(counting.allocations_file).c_str());
+    ASSERT_GT(allocations, 10);   // the instrument counts: the planes and the products are among them
+    bool products_written = false;
+    for (long n = 1; n <= allocations; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(allocations));
+        scene::Write_file(folder + "/" + picture_name, earlier_picture);
+        scene::Write_file(folder + "/" + table_name, earlier_table);
+        Interference failing;
+        failing.failing_allocation = n;
+        const scene::RunResult result = Run_with(folder, failing);
+        EXPECT_EQ(result.exit_code, 2) << result.console;
+        EXPECT_NE(result.console.find("not enough memory"), std::string::npos) << result.console;
+        const std::string picture = scene::Read_file(folder + "/" + picture_name);
+        EXPECT_TRUE(picture == earlier_picture || picture.size() == 19 + size_t{2} * 6384 * 4224) << picture.size();
+        products_written = products_written || picture != earlier_picture;
+        EXPECT_EQ(scene::Read_file(folder + "/" + table_name), earlier_table);
+        for (const std::string& name : Entries(folder)) {
+            EXPECT_NE(name.rfind(picture_name + ".", 0), 0u) << "left behind: " << name;
+            EXPECT_NE(name.rfind(table_name + ".", 0), 0u) << "left behind: " << name;
+        }
+    }
+    EXPECT_TRUE(products_written);   // some allocations failed after the corrected picture was written
+    scene::Remove_folder(folder);
+}
+#endif
 
 // Settings that no set-up can have: the laser distance and the elevation at the
 // configuration stage, the image circle right after the laser picture's header.

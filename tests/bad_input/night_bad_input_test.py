@@ -3,7 +3,8 @@
 broke: crafted files where they suffice (header-only sparse pictures, missing
 frames), a few full frames of the scene generator where a frame must be measured.
 
-  night_bad_input_test.py NIGHT SCENE_TOOL HOLD_LIBRARY FAIL_FORK_LIBRARY
+  night_bad_input_test.py NIGHT SCENE_TOOL HOLD_LIBRARY FAIL_FORK_LIBRARY NO_SPACE_LIBRARY
+                          FAIL_NEW_LIBRARY SANITIZED
 
 Every case checks the exit code and what is left in the folder: no temporary
 (`*.XXXXXX`, `*.tmp`), no work folder (`.tavrolin-night.*`), inputs byte for byte.
@@ -19,7 +20,8 @@ import sys
 import tempfile
 import time
 
-NIGHT, SCENE_TOOL, HOLD, FAIL_FORK = sys.argv[1:5]
+NIGHT, SCENE_TOOL, HOLD, FAIL_FORK, NO_SPACE, FAIL_NEW = sys.argv[1:7]
+SANITIZED = sys.argv[7] == "1"   # its own operator new can't be replaced
 failures = []
 current = ["?"]
 
@@ -250,6 +252,59 @@ def a_full_disk_under_the_master_dark_said_no_frame_can_be_measured(folder):
     check(not litter(folder), "litter: %r" % litter(folder))
 
 
+def a_full_disk_was_never_named(folder):
+    """ENOSPC from the kernel for one file at a time (the instrument puts /dev/full in
+    its place): the products the night writes itself, a frame's product and the
+    worker's result."""
+    settings(folder)
+    frame(folder, "a.pgm")
+    sparse_pgm(os.path.join(folder, "f.pgm"))
+    sparse_pgm(os.path.join(folder, "d1.pgm"))
+    sparse_pgm(os.path.join(folder, "d2.pgm"))
+    cases = [("master_dark.pgm", ["--dark", "d1.pgm", "--dark", "d2.pgm", "f.pgm"], 6),
+             ("night.json", ["a.pgm"], 6), ("night_profile.tsv", ["a.pgm"], 6), ("night.nc", ["a.pgm"], 6),
+             ("tavrolin_data.txt", ["a.pgm"], 2), ("0.json", ["a.pgm"], 2)]
+    if shutil.which("gnuplot"):
+        cases.append(("night_map.png", ["a.pgm"], 6))
+    for full, arguments, code in cases:
+        shutil.rmtree(os.path.join(folder, "o"), ignore_errors=True)
+        r = run(["--out", "o", "--no-pictures"] + arguments, folder, env=preloading(NO_SPACE, TAVROLIN_TEST_NO_SPACE=full))
+        said = r.stdout + r.stderr
+        check(r.returncode == code and b"No space left on device" in said and full.encode() in said or
+              full == "0.json" and b"could not write its result: No space left on device" in r.stdout,
+              "%s: exit %d %r" % (full, r.returncode, said))
+        if code == 2:   # a frame failed: night.json gives the reason too
+            message = night_record(os.path.join(folder, "o"))["frames"][0]["message"]
+            check("No space left on device" in message, "%s: night.json says %r" % (full, message))
+        check(not litter(folder), "%s: litter %r" % (full, litter(folder)))
+
+
+def out_of_memory_outside_the_planes_ended_with_134_and_left_a_temporary(folder):
+    """Memory that runs out at allocations of 1 kB or more spread over the whole
+    night, in the night itself and in a worker: code 2, "not enough memory"."""
+    if SANITIZED:
+        return
+    settings(folder)
+    frame(folder, "a.pgm")
+    counted = os.path.join(folder, "allocations")
+    env = preloading(FAIL_NEW, TAVROLIN_TEST_FAIL_NEW_BYTES="1024", TAVROLIN_TEST_COUNT_NEW=counted)
+    r = run(["--out", "o", "--no-pictures", "a.pgm"], folder, env=env)
+    allocations = int(open(counted).read())
+    check(r.returncode == 0 and allocations > 20, "counted: exit %d, %d allocations" % (r.returncode, allocations))
+    del env["TAVROLIN_TEST_COUNT_NEW"]
+    for n in range(1, allocations + 1, max(1, allocations // 12)):
+        shutil.rmtree(os.path.join(folder, "o"), ignore_errors=True)
+        r = run(["--out", "o", "--no-pictures", "a.pgm"], folder, env=dict(env, TAVROLIN_TEST_FAIL_NEW=str(n)))
+        check(r.returncode == 2 and b"not enough memory" in r.stderr,
+              "allocation %d of %d: exit %d %r" % (n, allocations, r.returncode, r.stderr[-300:]))
+        check(not litter(folder), "allocation %d: litter %r" % (n, litter(folder)))
+    shutil.rmtree(os.path.join(folder, "o"), ignore_errors=True)
+    r = run(["--out", "o", "--no-pictures", "a.pgm"], folder, env=dict(env, TAVROLIN_TEST_FAIL_NEW_IN_CHILD="20"))
+    check(r.returncode == 2 and r.stdout.startswith(b"a: failed (code 2): not enough memory to measure it"),
+          "in the worker: exit %d %r" % (r.returncode, r.stdout))
+    check(not litter(folder), "in the worker: litter %r" % litter(folder))
+
+
 def unwritable_plots_ended_with_0_and_night_json_said_0(folder):
     settings(folder)
     frame(folder, "a.pgm")
@@ -368,6 +423,8 @@ if __name__ == "__main__":
                      a_frame_with_a_long_sparse_tail_was_hashed_whole,
                      a_path_of_a_hundred_million_points_took_a_gigabyte,
                      a_full_disk_under_the_master_dark_said_no_frame_can_be_measured,
+                     a_full_disk_was_never_named,
+                     out_of_memory_outside_the_planes_ended_with_134_and_left_a_temporary,
                      unwritable_plots_ended_with_0_and_night_json_said_0,
                      sigchld_ignored_made_good_frames_fail_with_code_0,
                      a_moment_without_fork_failed_a_frame,
