@@ -15,6 +15,7 @@ set(tavrolin_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/input/configuration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/input_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/laserpath.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/input/lossless_jpeg.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/picture_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/pictures.cpp
   ${CMAKE_CURRENT_LIST_DIR}/input/pgm.cpp

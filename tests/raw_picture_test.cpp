@@ -155,6 +155,64 @@ TEST_F(RawPictureTest, LosslessJpegDataThatIsNoJpegStreamIsRefusedNotDecodedAsGa
                       "hold no JPEG stream");
 }
 
+// A lossless JPEG DNG decodes to its samples; one whose stream is damaged after a
+// sound start was decoded as zeros or rubbish without a word, and is refused.
+TEST_F(RawPictureTest, DamagedLosslessJpegWasDecodedAsRubbish)
+{
+    const scene::LosslessJpeg jpeg = scene::Lossless_jpeg(width, height, Sample);
+    scene::Write_file(folder_ + "/sound.dng", scene::Dng_with_strip(width, height, jpeg.Stream(), 7));
+    RawPicture sound;
+    std::string reason;
+    ASSERT_EQ(Open("sound.dng", sound, reason), raw_opened) << reason;
+    ImagePlane plane;
+    ASSERT_EQ(sound.Decode("sound.dng", plane).reason, "");
+    ASSERT_EQ(plane.size(), size_t(width) * height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) ASSERT_EQ(plane[size_t(y) * width + x], Sample(x, y)) << x << ", " << y;
+    }
+
+    // Coded data of random bytes (0xFF bytes followed by 0x00, as in a stream).
+    std::string garbage;
+    uint32_t state = 23;
+    while (garbage.size() < jpeg.entropy.size()) {
+        state = state * 1103515245u + 12345u;
+        garbage.push_back(char(state >> 16 & 0xFF));
+        if ((state >> 16 & 0xFF) == 0xFF) garbage.push_back('\0');
+    }
+    // The frame header's height (after the Huffman table).
+    const size_t height_at = jpeg.header.find("\xFF\xC3") + 5;
+    const auto with_height = [&](int32_t rows) {
+        std::string header = jpeg.header;
+        header[height_at] = char(rows >> 8);
+        header[height_at + 1] = char(rows & 0xFF);
+        return header + jpeg.entropy + "\xFF\xD9";
+    };
+    const struct {
+        const char* name;
+        std::string stream;
+        const char* fault;
+    } damaged[] = {
+        {"garbage.dng", jpeg.header + garbage + "\xFF\xD9", "coded data that are no Huffman code (row 0)"},
+        {"truncated.dng", jpeg.header + jpeg.entropy.substr(0, jpeg.entropy.size() / 2) + "\xFF\xD9",
+         "its coded data end at row 16 of 32"},
+        {"short_frame.dng", with_height(height / 2),
+         "its frame of 48 x 16 samples of 1 components doesn't cover the 48 x 32 samples it stands for"},
+        {"tall_frame.dng", with_height(height + 1), "its coded data end at row 32 of 33"},
+        {"no_table.dng", jpeg.header.substr(0, 2) + jpeg.header.substr(2 + 2 + 36) + jpeg.entropy + "\xFF\xD9",
+         "no Huffman table for its samples"},
+        {"long_segment.dng", jpeg.header.substr(0, 4) + "\xFF\xF0", "a marker segment runs past the file's end"},
+        {"trailing.dng", jpeg.header + jpeg.entropy + std::string(16, '\x55') + "\xFF\xD9",
+         "coded data beyond the frame's last sample"},
+    };
+    for (const auto& c : damaged) {
+        scene::Write_file(folder_ + "/" + c.name, scene::Dng_with_strip(width, height, c.stream, 7));
+        RawPicture raw;
+        EXPECT_EQ(Open(c.name, raw, reason), raw_refused) << c.name;
+        EXPECT_EQ(reason, "Raw file '" + std::string(c.name) + "' can't be decoded: its lossless JPEG data are "
+                                                               "damaged: " + c.fault);
+    }
+}
+
 TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)
 {
     const struct {

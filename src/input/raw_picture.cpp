@@ -5,6 +5,7 @@
 #include <libraw/libraw.h>
 
 #include "base/run_codes.h"
+#include "input/lossless_jpeg.h"
 
 struct RawPicture::Decoder {
     LibRaw raw;
@@ -27,38 +28,47 @@ bool Has_netpbm_identifier(const PictureBytes& bytes)
            bytes.data()[1] <= '7';
 }
 
-// True when every lossless JPEG stream that LibRaw's decoder will read begins as a
-// JPEG stream does (the start-of-image marker FF D8). LibRaw's lossless JPEG
-// decoders stop at a stream without one and leave the rest of the frame as it was
-// allocated, without a word; any other decoder is taken at its word.
-bool Jpeg_streams_start(const PictureBytes& bytes, LibRaw& raw)
+// What is wrong with the lossless JPEG streams that LibRaw's decoder will read
+// (input/lossless_jpeg.h), empty when nothing is: LibRaw's lossless JPEG decoders
+// take damaged streams without a word and leave samples of zeros or rubbish. Any
+// other decoder is taken at its word.
+std::string Jpeg_stream_fault(const PictureBytes& bytes, LibRaw& raw)
 {
     const std::string decoder = raw.unpack_function_name();
     const bool dng = decoder == "lossless_dng_load_raw()";
-    if (!dng && decoder != "lossless_jpeg_load_raw()") return true;
+    if (!dng && decoder != "lossless_jpeg_load_raw()") return {};
     const auto& unpacker = raw.get_internal_data_pointer()->unpacker_data;
-    const auto is_stream_at = [&](uint64_t at) {
-        return at + 1 < bytes.size() && bytes.data()[at] == 0xFF && bytes.data()[at + 1] == 0xD8;
+    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+    JpegNeeds needs;
+    needs.width = sizes.raw_width;
+    needs.height = sizes.raw_height;
+    needs.rows_may_wrap = !dng;
+    needs.old_dng = raw.imgdata.idata.dng_version != 0 && raw.imgdata.idata.dng_version < 0x1010000;
+    const auto fault_at = [&](uint64_t at) {
+        return at < bytes.size() ? Lossless_jpeg_fault(bytes.data() + at, size_t(bytes.size() - at), needs)
+                                 : std::string("no start-of-image marker");
     };
     const uint64_t offset = static_cast<uint64_t>(unpacker.data_offset);
     if (!dng || unpacker.tile_length >= INT_MAX || unpacker.tile_width == 0 || unpacker.tile_length == 0) {
-        return is_stream_at(offset);
+        return fault_at(offset);
     }
     // A tiled DNG: data_offset is where the tiles' offsets are, four bytes each in
     // the file's byte order.
-    const libraw_image_sizes_t& sizes = raw.imgdata.sizes;
+    needs.width = unpacker.tile_width;
+    needs.height = unpacker.tile_length;
     const uint64_t tiles = (uint64_t{sizes.raw_width} + unpacker.tile_width - 1) / unpacker.tile_width *
                            ((uint64_t{sizes.raw_height} + unpacker.tile_length - 1) / unpacker.tile_length);
     for (uint64_t i = 0; i < tiles; ++i) {
         const uint64_t at = offset + 4 * i;
-        if (at + 4 > bytes.size()) return false;
+        if (at + 4 > bytes.size()) return "the file ends in its tiles' offsets";
         const unsigned char* b = bytes.data() + at;
         const uint32_t tile = unpacker.order == 0x4949
                                   ? uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24
                                   : uint32_t(b[3]) | uint32_t(b[2]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[0]) << 24;
-        if (!is_stream_at(tile)) return false;
+        const std::string fault = fault_at(tile);
+        if (!fault.empty()) return "tile " + std::to_string(i + 1) + " of " + std::to_string(tiles) + ": " + fault;
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -111,9 +121,15 @@ Raw_opening RawPicture::Open(const PictureBytes& bytes, const std::string& name,
             }
         }
     }
-    if (!Jpeg_streams_start(bytes, raw)) {
+    const std::string fault = Jpeg_stream_fault(bytes, raw);
+    if (fault == "no start-of-image marker") {
         refusal = Failure{exit_bad_picture, "Raw file '" + name + "' can't be decoded: its compression is "
                                             "lossless JPEG, but its data hold no JPEG stream"};
+        return raw_refused;
+    }
+    if (!fault.empty()) {
+        refusal = Failure{exit_bad_picture, "Raw file '" + name + "' can't be decoded: its lossless JPEG data are "
+                                            "damaged: " + fault};
         return raw_refused;
     }
     return raw_opened;

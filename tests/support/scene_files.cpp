@@ -53,6 +53,18 @@ void Write_pgm(const std::string& path, int32_t width, int32_t height,
 std::string Dng_directory_first(int32_t width, int32_t height,
                                 const std::function<uint16_t(int32_t, int32_t)>& sample, bool lossless_jpeg)
 {
+    std::string samples;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            samples.push_back(char(sample(x, y) & 0xFF));
+            samples.push_back(char(sample(x, y) >> 8));
+        }
+    }
+    return Dng_with_strip(width, height, samples, lossless_jpeg ? 7 : 1);
+}
+
+std::string Dng_with_strip(int32_t width, int32_t height, const std::string& strip, uint16_t compression)
+{
     std::string file("II*\0\x08\0\0\0", 8);
     const auto put16 = [&](uint32_t v) {
         file.push_back(char(v & 0xFF));
@@ -66,13 +78,12 @@ std::string Dng_directory_first(int32_t width, int32_t height,
     constexpr uint32_t entries = 15;
     const uint32_t text_at = 8 + 2 + entries * 12 + 4;
     const uint32_t samples_at = text_at + uint32_t(text.size());
-    const uint32_t samples_size = 2 * uint32_t(width) * uint32_t(height);
     put16(entries);
     const uint32_t directory[entries][4] = {
         {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)},
-        {258, 3, 1, 16}, {259, 3, 1, lossless_jpeg ? 7u : 1u}, {262, 3, 1, 32803},   // CFA
+        {258, 3, 1, 16}, {259, 3, 1, compression}, {262, 3, 1, 32803},   // CFA
         {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {273, 4, 1, samples_at},
-        {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, samples_size},
+        {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, uint32_t(strip.size())},
         {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
         {50706, 1, 4, 1 | 4 << 8}};   // DNG 1.4
     for (const auto& entry : directory) {
@@ -82,11 +93,60 @@ std::string Dng_directory_first(int32_t width, int32_t height,
         put32(entry[3]);
     }
     put32(0);
-    file += text;
+    return file + text + strip;
+}
+
+LosslessJpeg Lossless_jpeg(int32_t width, int32_t height, const std::function<uint16_t(int32_t, int32_t)>& sample)
+{
+    LosslessJpeg jpeg;
+    const auto put16 = [](std::string& to, uint32_t v) {
+        to.push_back(char(v >> 8 & 0xFF));
+        to.push_back(char(v & 0xFF));
+    };
+    std::string& h = jpeg.header;
+    h = "\xFF\xD8\xFF\xC4";   // the Huffman table: 17 codes of 5 bits, code k for size k
+    put16(h, 2 + 1 + 16 + 17);
+    h.push_back('\0');
+    for (int length = 1; length <= 16; ++length) h.push_back(char(length == 5 ? 17 : 0));
+    for (char size = 0; size <= 16; ++size) h.push_back(size);
+    h += "\xFF\xC3";            // the frame: 16 bits, height, width, one component
+    put16(h, 11);
+    h.push_back(16);
+    put16(h, uint32_t(height));
+    put16(h, uint32_t(width));
+    h += std::string("\x01\x01\x11\x00", 4);
+    h += "\xFF\xDA";            // the scan: component 1, table 0, predictor 1
+    put16(h, 8);
+    h += std::string("\x01\x01\x00\x01\x00\x00", 6);
+
+    uint64_t bits = 0;
+    int count = 0;
+    const auto put_bits = [&](uint32_t value, int length) {
+        for (int i = length - 1; i >= 0; --i) {
+            bits = bits << 1 | (value >> i & 1);
+            if (++count == 8) {
+                jpeg.entropy.push_back(char(bits & 0xFF));
+                if ((bits & 0xFF) == 0xFF) jpeg.entropy.push_back('\0');
+                bits = count = 0;
+            }
+        }
+    };
+    int32_t first_of_row = 1 << 15;
     for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) put16(sample(x, y));
+        for (int32_t x = 0; x < width; ++x) {
+            const int32_t predicted = x == 0 ? first_of_row : int32_t(sample(x - 1, y));
+            int32_t difference = int32_t(sample(x, y)) - predicted;
+            if (difference > 32767) difference -= 65536;
+            if (difference < -32768) difference += 65536;
+            int size = 0;
+            while (size < 16 && (std::abs(difference) >> size) != 0) ++size;
+            put_bits(uint32_t(size), 5);
+            if (size > 0 && size < 16) put_bits(uint32_t(difference < 0 ? difference - 1 : difference), size);
+            if (x == 0) first_of_row = sample(0, y);
+        }
     }
-    return file;
+    if (count > 0) put_bits(0x7F, 8 - count);   // padded with 1 bits
+    return jpeg;
 }
 
 void Write_file(const std::string& path, const std::string& bytes)

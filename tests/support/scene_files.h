@@ -29,6 +29,22 @@ std::string Dng_directory_first(int32_t width, int32_t height,
                                 const std::function<uint16_t(int32_t, int32_t)>& sample,
                                 bool lossless_jpeg = false);
 
+// The same DNG holding `strip` as its samples' data, the compression tag `compression`
+// (1 none, 7 lossless JPEG).
+std::string Dng_with_strip(int32_t width, int32_t height, const std::string& strip, uint16_t compression);
+
+// Samples as a lossless JPEG stream as DNG writers make it: one component of 16 bits,
+// predictor 1, one Huffman table (5-bit codes for the 17 difference sizes). In parts,
+// for tests that damage one: `header` from the start-of-image marker to the end of the
+// scan header, `entropy` the coded samples (a 0xFF byte followed by 0x00), then the
+// end-of-image marker.
+struct LosslessJpeg {
+    std::string header;
+    std::string entropy;
+    std::string Stream() const { return header + entropy + "\xFF\xD9"; }
+};
+LosslessJpeg Lossless_jpeg(int32_t width, int32_t height, const std::function<uint16_t(int32_t, int32_t)>& sample);
+
 // Writes any bytes to a file.
 void Write_file(const std::string& path, const std::string& bytes);
 std::string Read_file(const std::string& path);
