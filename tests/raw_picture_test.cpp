@@ -80,6 +80,17 @@ void Write_dng_directory_first(const std::string& path, bool lossless_jpeg = fal
     scene::Write_file(path, scene::Dng_directory_first(width, height, Sample, lossless_jpeg));
 }
 
+// Decodes the opened raw file and expects the test pictures' samples.
+void Expect_samples(RawPicture& raw, const std::string& name)
+{
+    ImagePlane plane;
+    ASSERT_EQ(raw.Decode(name, plane).reason, "");
+    ASSERT_EQ(plane.size(), size_t(width) * height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) ASSERT_EQ(plane[size_t(y) * width + x], Sample(x, y)) << x << ", " << y;
+    }
+}
+
 class RawPictureTest : public ::testing::Test {
 protected:
     void SetUp() override { folder_ = scene::Make_folder(); }
@@ -113,14 +124,7 @@ TEST_F(RawPictureTest, AnRggbMosaicIsDecodedWholeWithItsMaskedBorder)
     ASSERT_EQ(Open("a.dng", raw, reason), raw_opened) << reason;
     EXPECT_EQ(raw.Width(), width);
     EXPECT_EQ(raw.Height(), height);
-    ImagePlane plane;
-    ASSERT_EQ(raw.Decode("a.dng", plane).reason, "");
-    ASSERT_EQ(plane.size(), size_t(width) * height);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            ASSERT_EQ(plane[size_t(y) * width + x], Sample(x, y)) << x << ", " << y;
-        }
-    }
+    Expect_samples(raw, "a.dng");
 }
 
 TEST_F(RawPictureTest, ARawFileCutShortInItsSamplesIsRefusedWhenDecoded)
@@ -164,12 +168,7 @@ TEST_F(RawPictureTest, DamagedLosslessJpegWasDecodedAsRubbish)
     RawPicture sound;
     std::string reason;
     ASSERT_EQ(Open("sound.dng", sound, reason), raw_opened) << reason;
-    ImagePlane plane;
-    ASSERT_EQ(sound.Decode("sound.dng", plane).reason, "");
-    ASSERT_EQ(plane.size(), size_t(width) * height);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) ASSERT_EQ(plane[size_t(y) * width + x], Sample(x, y)) << x << ", " << y;
-    }
+    Expect_samples(sound, "sound.dng");
 
     // Coded data of random bytes (0xFF bytes followed by 0x00, as in a stream).
     std::string garbage;

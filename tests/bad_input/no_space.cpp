@@ -74,6 +74,14 @@ mode_t Mode(int flags, va_list arguments)
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(arguments, int)) : 0;
 }
 
+// A descriptor just opened for `path`, made to refer to /dev/full where it writes to
+// one of the files of the full disk.
+int Opened(int descriptor, int flags, const char* path)
+{
+    if (Writes(flags) && Is_full(path)) Make_full(descriptor);
+    return descriptor;
+}
+
 }  // namespace
 
 extern "C" {
@@ -93,9 +101,7 @@ int open(const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = Mode(flags, arguments);
     va_end(arguments);
-    const int descriptor = real(path, flags, mode);
-    if (Writes(flags) && Is_full(path)) Make_full(descriptor);
-    return descriptor;
+    return Opened(real(path, flags, mode), flags, path);
 }
 
 int open64(const char* path, int flags, ...)
@@ -105,9 +111,7 @@ int open64(const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = Mode(flags, arguments);
     va_end(arguments);
-    const int descriptor = real(path, flags, mode);
-    if (Writes(flags) && Is_full(path)) Make_full(descriptor);
-    return descriptor;
+    return Opened(real(path, flags, mode), flags, path);
 }
 
 int openat(int folder, const char* path, int flags, ...)
@@ -117,9 +121,7 @@ int openat(int folder, const char* path, int flags, ...)
     va_start(arguments, flags);
     const mode_t mode = Mode(flags, arguments);
     va_end(arguments);
-    const int descriptor = real(folder, path, flags, mode);
-    if (Writes(flags) && Is_full(path)) Make_full(descriptor);
-    return descriptor;
+    return Opened(real(folder, path, flags, mode), flags, path);
 }
 
 std::FILE* fopen(const char* path, const char* mode)
