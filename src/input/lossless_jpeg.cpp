@@ -137,6 +137,7 @@ std::string Lossless_jpeg_fault(const unsigned char* data, size_t size, const Jp
             wide = Read16(segment + 3);
             components = segment[5];
             if (bytes != 6 + 3 * size_t(components)) return "a frame header of the wrong length";
+            if (!needs.dng && bytes == 9) ++at;
         } else if (marker == 0xDD) {
             if (bytes != 2) return "a restart interval of the wrong length";
             restart = unsigned(Read16(segment));
@@ -154,7 +155,7 @@ std::string Lossless_jpeg_fault(const unsigned char* data, size_t size, const Jp
     if (precision < 2 || precision > 16) return "a precision of " + std::to_string(precision) + " bits";
     if (components < 1 || components > 4) return std::to_string(components) + " components";
     const uint64_t row = wide * components;
-    if (needs.rows_may_wrap ? row * high < needs.width * needs.height : row < needs.width || high < needs.height) {
+    if (!needs.dng ? row * high < needs.width * needs.height : row < needs.width || high < needs.height) {
         return "its frame of " + std::to_string(wide) + " x " + std::to_string(high) + " samples of " +
                std::to_string(components) + " components doesn't cover the " + std::to_string(needs.width) +
                " x " + std::to_string(needs.height) + " samples it stands for";

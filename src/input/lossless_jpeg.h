@@ -12,14 +12,15 @@
 #include <cstdint>
 #include <string>
 
-// What the stream must fill: `width` x `height` samples, a tile or the whole raw frame;
-// `rows_may_wrap` for a stream whose rows are laid out anew over the frame (a Canon
-// CR2's slices), which need only as many samples in all. `old_dng` for a DNG before
-// version 1.1, whose difference of size 16 is followed by 16 bits.
+// What the stream must fill: `width` x `height` samples, a tile or the whole raw frame.
+// A stream outside a DNG (a Canon CR2's) has its rows laid out anew over the frame
+// (its slices) and needs only as many samples in all; there the decoder also skips a
+// byte after a frame header of one component (a writer's quirk it knows). `old_dng`
+// for a DNG before version 1.1, whose difference of size 16 is followed by 16 bits.
 struct JpegNeeds {
     uint64_t width = 0;
     uint64_t height = 0;
-    bool rows_may_wrap = false;
+    bool dng = true;
     bool old_dng = false;
 };
 

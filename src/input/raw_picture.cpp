@@ -42,7 +42,7 @@ std::string Jpeg_stream_fault(const PictureBytes& bytes, LibRaw& raw)
     JpegNeeds needs;
     needs.width = sizes.raw_width;
     needs.height = sizes.raw_height;
-    needs.rows_may_wrap = !dng;
+    needs.dng = dng;
     needs.old_dng = raw.imgdata.idata.dng_version != 0 && raw.imgdata.idata.dng_version < 0x1010000;
     const auto fault_at = [&](uint64_t at) {
         return at < bytes.size() ? Lossless_jpeg_fault(bytes.data() + at, size_t(bytes.size() - at), needs)

@@ -266,9 +266,14 @@ def a_full_disk_was_never_named(folder):
              ("tavrolin_data.txt", ["a.pgm"], 2), ("0.json", ["a.pgm"], 2)]
     if shutil.which("gnuplot"):
         cases.append(("night_map.png", ["a.pgm"], 6))
+    # HDF5 (under night.nc) keeps a block it allocated when it can't create its file:
+    # the library's, not the night's, for the sanitizer build's leak check.
+    write(os.path.join(folder, "leaks"), "leak:libhdf5\n")
     for full, arguments, code in cases:
         shutil.rmtree(os.path.join(folder, "o"), ignore_errors=True)
-        r = run(["--out", "o", "--no-pictures"] + arguments, folder, env=preloading(NO_SPACE, TAVROLIN_TEST_NO_SPACE=full))
+        env = preloading(NO_SPACE, TAVROLIN_TEST_NO_SPACE=full,
+                         LSAN_OPTIONS="suppressions=" + os.path.join(folder, "leaks"))
+        r = run(["--out", "o", "--no-pictures"] + arguments, folder, env=env)
         said = r.stdout + r.stderr
         check(r.returncode == code and b"No space left on device" in said and full.encode() in said or
               full == "0.json" and b"could not write its result: No space left on device" in r.stdout,
