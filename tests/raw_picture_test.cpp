@@ -91,6 +91,46 @@ void Expect_samples(RawPicture& raw, const std::string& name)
     }
 }
 
+// A DNG of 2 x 2 lossless JPEG tiles, `streams` row by row, each of (width / 2) x
+// (height / 2) samples.
+std::string Tiled_dng(const std::vector<std::string>& streams)
+{
+    std::string file("II*\0\x08\0\0\0", 8);
+    const auto put16 = [&](uint32_t v) {
+        file.push_back(char(v & 0xFF));
+        file.push_back(char(v >> 8 & 0xFF));
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    constexpr uint32_t entries = 16;
+    const uint32_t text_at = 8 + 2 + entries * 12 + 4, offsets_at = text_at + 16, counts_at = offsets_at + 16;
+    put16(entries);
+    const uint32_t directory[entries][4] = {
+        {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)}, {258, 3, 1, 16},
+        {259, 3, 1, 7}, {262, 3, 1, 32803}, {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {277, 3, 1, 1},
+        {322, 4, 1, uint32_t(width / 2)}, {323, 4, 1, uint32_t(height / 2)}, {324, 4, 4, offsets_at},
+        {325, 4, 4, counts_at}, {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
+        {50706, 1, 4, 1 | 4 << 8}};
+    for (const auto& entry : directory) {
+        put16(entry[0]);
+        put16(entry[1]);
+        put32(entry[2]);
+        put32(entry[3]);
+    }
+    put32(0);
+    file += std::string("TAVROLIN\0test\0\0", 16);
+    uint32_t at = counts_at + 16;
+    for (const std::string& stream : streams) {
+        put32(at);
+        at += uint32_t(stream.size());
+    }
+    for (const std::string& stream : streams) put32(uint32_t(stream.size()));
+    for (const std::string& stream : streams) file += stream;
+    return file;
+}
+
 class RawPictureTest : public ::testing::Test {
 protected:
     void SetUp() override { folder_ = scene::Make_folder(); }
@@ -210,6 +250,31 @@ TEST_F(RawPictureTest, DamagedLosslessJpegWasDecodedAsRubbish)
         EXPECT_EQ(reason, "Raw file '" + std::string(c.name) + "' can't be decoded: its lossless JPEG data are "
                                                                "damaged: " + c.fault);
     }
+}
+
+// The same for a tiled DNG, as converters write them: each tile's stream is walked.
+TEST_F(RawPictureTest, DamagedLosslessJpegTileWasDecodedAsRubbish)
+{
+    std::vector<std::string> streams;
+    for (int32_t tile = 0; tile < 4; ++tile) {
+        const int32_t left = tile % 2 * width / 2, top = tile / 2 * height / 2;
+        streams.push_back(scene::Lossless_jpeg(width / 2, height / 2, [&](int32_t x, int32_t y) {
+                              return Sample(left + x, top + y);
+                          }).Stream());
+    }
+    scene::Write_file(folder_ + "/tiled.dng", Tiled_dng(streams));
+    RawPicture sound;
+    std::string reason;
+    ASSERT_EQ(Open("tiled.dng", sound, reason), raw_opened) << reason;
+    Expect_samples(sound, "tiled.dng");
+
+    const std::string whole = streams[2];
+    streams[2] = whole.substr(0, whole.size() / 2) + "\xFF\xD9" + std::string(whole.size() / 2 - 2, '\0');
+    scene::Write_file(folder_ + "/cut_tile.dng", Tiled_dng(streams));
+    RawPicture cut;
+    EXPECT_EQ(Open("cut_tile.dng", cut, reason), raw_refused);
+    EXPECT_EQ(reason, "Raw file 'cut_tile.dng' can't be decoded: its lossless JPEG data are damaged: tile 3 of 4: "
+                      "its coded data end at row 7 of 16");
 }
 
 TEST_F(RawPictureTest, FilesWithoutAnRggbMosaicAreRefusedAndOthersAreNotRaw)

@@ -1,5 +1,6 @@
 #include "input/raw_picture.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <libraw/libraw.h>
@@ -53,12 +54,12 @@ std::string Jpeg_stream_fault(const PictureBytes& bytes, LibRaw& raw)
         return fault_at(offset);
     }
     // A tiled DNG: data_offset is where the tiles' offsets are, four bytes each in
-    // the file's byte order.
-    needs.width = unpacker.tile_width;
-    needs.height = unpacker.tile_length;
-    const uint64_t tiles = (uint64_t{sizes.raw_width} + unpacker.tile_width - 1) / unpacker.tile_width *
-                           ((uint64_t{sizes.raw_height} + unpacker.tile_length - 1) / unpacker.tile_length);
+    // the file's byte order, row by row. Each tile must cover its part of the frame.
+    const uint64_t across = (uint64_t{sizes.raw_width} + unpacker.tile_width - 1) / unpacker.tile_width;
+    const uint64_t tiles = across * ((uint64_t{sizes.raw_height} + unpacker.tile_length - 1) / unpacker.tile_length);
     for (uint64_t i = 0; i < tiles; ++i) {
+        needs.width = std::min<uint64_t>(unpacker.tile_width, sizes.raw_width - i % across * unpacker.tile_width);
+        needs.height = std::min<uint64_t>(unpacker.tile_length, sizes.raw_height - i / across * unpacker.tile_length);
         const uint64_t at = offset + 4 * i;
         if (at + 4 > bytes.size()) return "the file ends in its tiles' offsets";
         const unsigned char* b = bytes.data() + at;
