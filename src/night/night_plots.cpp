@@ -106,23 +106,38 @@ std::string Temporary_beside(const std::string& name, int& error)
     return temporary;
 }
 
-// Why a picture gnuplot left empty could not be written, as far as the system says:
-// gnuplot ends without a word when its picture can't be written, so the night writes
-// a picture's worth of bytes into the temporary file itself (a full disk refuses
-// them) and gives the error number of that write, or 0 when it went through.
+// Why a picture gnuplot left empty or cut short could not be written, as far as the
+// system says: gnuplot ends without a word when its picture can't be written, so the
+// night writes a picture's worth of bytes into the temporary file itself (a full disk
+// refuses them) and gives the error number of that write, or 0 when it went through.
 int Write_refusal(const std::string& temporary)
 {
-    const int descriptor = open(temporary.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    // (gnuplot may have removed it: made anew then, and removed with the others.)
+    const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (descriptor < 0) return errno;
     const std::vector<char> picture(size_t{1} << 16, 0);
     int error = 0;
-    if (write(descriptor, picture.data(), picture.size()) != ssize_t(picture.size())) {
-        error = errno != 0 ? errno : ENOSPC;
-    } else if (fsync(descriptor) != 0) {
-        error = errno;
+    for (size_t written = 0; written < picture.size() && error == 0;) {
+        const ssize_t wrote = write(descriptor, picture.data() + written, picture.size() - written);
+        if (wrote <= 0) error = wrote < 0 ? errno : ENOSPC;
+        written += wrote > 0 ? size_t(wrote) : 0;
     }
+    if (error == 0 && fsync(descriptor) != 0) error = errno;
     close(descriptor);
     return error;
+}
+
+// True when `file` ends as every whole PNG does, with its IEND chunk: gnuplot leaves a
+// picture cut short where the disk ran full, and still ends without a word.
+bool Is_whole_png(const std::string& file)
+{
+    static const unsigned char end[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    unsigned char last[12];
+    std::FILE* picture = std::fopen(file.c_str(), "rb");
+    if (picture == nullptr) return false;
+    const bool read = std::fseek(picture, -12, SEEK_END) == 0 && std::fread(last, 1, 12, picture) == 12;
+    std::fclose(picture);
+    return read && std::memcmp(last, end, 12) == 0;
 }
 
 // A picture gnuplot draws: its temporary file beside it, and the picture.
@@ -169,10 +184,7 @@ Failure Finish_drawings(const std::string& folder, const std::string& work_folde
     std::remove(script.c_str());
     Failure failure;
     for (const Drawing& drawing : drawings) {
-        struct stat status;
-        if (stat(drawing.temporary.c_str(), &status) != 0) {
-            failure = Not_drawn(drawing.png, errno);
-        } else if (!drawn || status.st_size == 0) {
+        if (!drawn || !Is_whole_png(drawing.temporary)) {
             const int error = Write_refusal(drawing.temporary);
             failure = error != 0 ? Not_drawn(drawing.png, error)
                                  : Failure{exit_product_not_written, "gnuplot could not draw " + drawing.png};

@@ -284,6 +284,31 @@ def a_full_disk_was_never_named(folder):
         check(not litter(folder), "%s: litter %r" % (full, litter(folder)))
 
 
+def a_full_disk_cut_a_picture_short_and_called_it_drawn(folder):
+    """A real full disk, a small tmpfs as --out (where this process may mount one, in a
+    mount namespace of its own): gnuplot ends without a word when its picture is cut
+    short. What the night leaves is copied out before the namespace goes."""
+    settings(folder)
+    frame(folder, "a.pgm")
+    os.makedirs(os.path.join(folder, "o"))
+    script = ('mount -t tmpfs -o size=200k tmpfs o || exit 99\n"$0" --out o --no-pictures a.pgm\n'
+              'code=$?\ncp -a o saved\nexit $code\n')
+    r = subprocess.run(["unshare", "-m", "sh", "-c", script, NIGHT], cwd=folder, stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=300)
+    if r.returncode == 99 or not os.path.isdir(os.path.join(folder, "saved")):
+        print("  (no tmpfs can be mounted here: %r)" % r.stderr[-200:])
+        return
+    check(r.returncode in (2, 6) and b"No space left on device" in r.stdout + r.stderr,
+          "exit %d %r %r" % (r.returncode, r.stdout, r.stderr))
+    saved = os.path.join(folder, "saved")
+    for name in os.listdir(saved):
+        if name.endswith(".png"):
+            with open(os.path.join(saved, name), "rb") as f:
+                check(f.read()[-12:] == b"\0\0\0\0IEND\xaeB`\x82", "%s is a picture cut short" % name)
+            check(b"can't write o/" + name.encode() not in r.stderr, "%s is there and called not written" % name)
+    check(not litter(saved), "litter: %r" % litter(saved))
+
+
 def out_of_memory_outside_the_planes_ended_with_134_and_left_a_temporary(folder):
     """Memory that runs out at allocations of 1 kB or more spread over the whole
     night, in the night itself and in a worker: code 2, "not enough memory"."""
@@ -429,6 +454,7 @@ if __name__ == "__main__":
                      a_path_of_a_hundred_million_points_took_a_gigabyte,
                      a_full_disk_under_the_master_dark_said_no_frame_can_be_measured,
                      a_full_disk_was_never_named,
+                     a_full_disk_cut_a_picture_short_and_called_it_drawn,
                      out_of_memory_outside_the_planes_ended_with_134_and_left_a_temporary,
                      unwritable_plots_ended_with_0_and_night_json_said_0,
                      sigchld_ignored_made_good_frames_fail_with_code_0,
