@@ -55,6 +55,13 @@ bool Is_protected_input(const std::string& name)
     return false;
 }
 
+void Give_usual_permissions(int descriptor)
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(descriptor, 0666 & ~mask);
+}
+
 Failure Open_product(const std::string& name, ProductFile& product)
 {
     product.name = name;
@@ -83,10 +90,7 @@ Failure Open_product(const std::string& name, ProductFile& product)
     }
     product.temporary = buffer.data();
 
-    // mkstemp creates the file for its owner only; give it the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(descriptor, 0666 & ~mask);
+    Give_usual_permissions(descriptor);
 
     product.stream = fdopen(descriptor, "wb");
     if (product.stream == nullptr) {

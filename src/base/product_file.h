@@ -29,6 +29,10 @@ void Protect_input(const std::string& name);
 // True when `name`, followed through symbolic links, reaches a protected input's file.
 bool Is_protected_input(const std::string& name);
 
+// Gives a file that mkstemp made (for its owner only) the permissions every new file
+// of the run gets (0666 less the umask).
+void Give_usual_permissions(int descriptor);
+
 // Opens a temporary file beside `name` for binary writing. Fails (code 6, "Can't
 // write 'name'", with the system's error) when the product can't be written: `name`
 // is a folder, a write-protected file or one of the protected inputs, or the folder

@@ -218,6 +218,7 @@ Failure Write_night_netcdf(const std::string& file, const std::vector<FrameRecor
         if (descriptor < 0) return Failure{exit_product_not_written, "can't write " + file, errno};
         Keep_night_temporary(partial);
     }
+    Give_usual_permissions(descriptor);
     close(descriptor);
     Netcdf nc;
     int id = -1;

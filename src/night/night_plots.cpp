@@ -97,10 +97,7 @@ std::string Temporary_beside(const std::string& name, int& error)
         error = errno;
         return std::string();
     }
-    // mkstemp creates the file for its owner only; give it the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(descriptor, 0666 & ~mask);
+    Give_usual_permissions(descriptor);
     close(descriptor);
     Keep_night_temporary(temporary);
     return temporary;

@@ -356,6 +356,12 @@ def sigchld_ignored_made_good_frames_fail_with_code_0(folder):
     r = run(["--out", "o", "--no-pictures", "a.pgm"], folder,
             preexec=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
     check(r.returncode == 0 and r.stdout.startswith(b"a: measured"), "exit %d %r" % (r.returncode, r.stdout))
+    # night.nc was left readable by its owner only, unlike every other product.
+    mask = os.umask(0)
+    os.umask(mask)
+    for product in ("night.nc", "night.json", "night_profile.tsv"):
+        mode = os.stat(os.path.join(folder, "o", product)).st_mode & 0o777
+        check(mode == 0o666 & ~mask, "%s has mode %o" % (product, mode))
 
 
 def a_moment_without_fork_failed_a_frame(folder):
