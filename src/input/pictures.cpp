@@ -101,6 +101,9 @@ Failure Open_reported(const char* name, bool laser, OpenedPicture& picture)
     return {};
 }
 
+// The laser picture's file while its plane keeps it mapped.
+std::weak_ptr<const PictureBytes> laser_file;
+
 // Takes the laser picture's number of samples into `plane` and ends the line with "OK".
 Failure Take_reported(const OpenedPicture& picture, const char* name, ImagePlane& plane)
 {
@@ -122,7 +125,9 @@ Failure Read_laser_picture()
     if (Failure failure = Check_frame_size(filename, hsize, vsize)) return End_stage(failure);
     if (Failure failure = Check_settings_for_picture(filename, hsize, vsize)) return End_stage(failure);
     Console() << "Reading image data from file..." << std::flush;
-    return Take_reported(picture, filename, value);
+    const Failure failure = Take_reported(picture, filename, value);
+    if (!failure && !picture.raw) laser_file = picture.file;
+    return failure;
 }
 
 Failure Read_background_picture()
@@ -231,6 +236,15 @@ Failure Read_picture(const std::string& name, LoadedPicture& picture)
 
 Failure Read_pictures()
 {
+    laser_file.reset();
     if (Failure failure = Read_laser_picture()) return failure;
     return Read_background_picture();
+}
+
+HeldFileBytes Laser_picture_file_bytes()
+{
+    // The plane's view keeps the file mapped; once the plane lets it go, nothing is held.
+    const std::shared_ptr<const PictureBytes> file = laser_file.lock();
+    if (!file) return {};
+    return HeldFileBytes{file->data(), file->size()};
 }

@@ -67,3 +67,12 @@ Failure Read_picture(const std::string& name, LoadedPicture& picture);
 // other than 65535, 4 for an image centre outside the laser picture or an rmax beyond
 // its diagonal (Check_settings_for_picture).
 Failure Read_pictures();
+
+// The bytes of the laser picture's file from its first byte, as the last picture stage
+// mapped them, while its plane still holds them: the header and every sample of a PGM.
+// None for a raw file, whose decoded samples are the program's own.
+struct HeldFileBytes {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+};
+HeldFileBytes Laser_picture_file_bytes();

@@ -80,22 +80,29 @@ double Solve_3x3_inverse(const std::array<std::array<double, 3>, 3>& m, std::arr
     return det;
 }
 
-// The fit's rows and their fixed parts.
+// The fit's rows and their fixed parts: the cosines of the scattering angles are
+// taken once, as the search tries g after g over the same rows.
 struct FitData {
-    std::vector<double> alpha, m, w, beta, weight;   // weight = 1 / sigma^2
+    std::vector<double> cos_alpha, m, w, beta, weight;   // weight = 1 / sigma^2
+    std::vector<double> shape;                             // the aerosol's shape at the last g
 };
 
 double Aerosol_shape(const FitData& data, size_t i, double g)
 {
-    return data.w[i] * Henyey_greenstein(data.alpha[i], g) / Henyey_greenstein(90.0, g);
+    return data.w[i] * Henyey_greenstein_cosine(data.cos_alpha[i], g) / Henyey_greenstein(90.0, g);
 }
 
 // A and B = A q for a given g, by weighted least squares; returns chi^2.
-double Linear_part(const FitData& data, double g, double& A, double& B)
+double Linear_part(FitData& data, double g, double& A, double& B)
 {
+    const double at_90 = Henyey_greenstein(90.0, g);
+    data.shape.resize(data.m.size());
+    for (size_t i = 0; i < data.m.size(); ++i) {
+        data.shape[i] = data.w[i] * Henyey_greenstein_cosine(data.cos_alpha[i], g) / at_90;
+    }
     double smm = 0, smh = 0, shh = 0, smb = 0, shb = 0;
     for (size_t i = 0; i < data.m.size(); ++i) {
-        const double h = Aerosol_shape(data, i, g);
+        const double h = data.shape[i];
         const double wt = data.weight[i];
         smm += wt * data.m[i] * data.m[i];
         smh += wt * data.m[i] * h;
@@ -108,7 +115,7 @@ double Linear_part(const FitData& data, double g, double& A, double& B)
     B = (shb * smm - smb * smh) / det;
     double chi2 = 0.0;
     for (size_t i = 0; i < data.m.size(); ++i) {
-        const double r = data.beta[i] - A * data.m[i] - B * Aerosol_shape(data, i, g);
+        const double r = data.beta[i] - A * data.m[i] - B * data.shape[i];
         chi2 += data.weight[i] * r * r;
     }
     return std::isfinite(chi2) ? chi2 : std::numeric_limits<double>::infinity();
@@ -248,7 +255,7 @@ AerosolFit Fit_aerosol(const AirSettings& air, const std::vector<RowFootprint>& 
     for (size_t k = 0; k < n; ++k) {
         if (!use[k] || !std::isfinite(beta[k]) || !(sigma[k] > 0.0) || !std::isfinite(sigma[k])) continue;
         used.push_back(k);
-        data.alpha.push_back(rows[k].alpha);
+        data.cos_alpha.push_back(std::cos(Radians(rows[k].alpha)));
         data.m.push_back(reference.beta[k] / reference.beta_90);
         data.w.push_back(aerosol_weight(k));
         data.beta.push_back(beta[k]);

@@ -197,7 +197,7 @@ void Sky_cells(Visit visit)
 
 void DifferenceHistogram::Add(int32_t d, double level)
 {
-    if (counts.empty()) {
+    if (__builtin_expect(counts.empty(), 0)) {
         counts.assign(2 * size_t(histogram_reach) + 1, 0);
         level_sums.assign(counts.size(), 0.0);
     }
@@ -342,13 +342,23 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
     Sampled_sky_cells(3, [&levels](double level) { levels.push_back(level); });
     std::vector<double> edges;
     if (levels.size() >= size_t(sky_bins) * 64) {
-        std::sort(levels.begin(), levels.end());
-        for (int32_t b = 1; b < sky_bins; ++b) edges.push_back(levels[levels.size() * size_t(b) / sky_bins]);
+        // Each quantile selected in the part above the one before.
+        auto from = levels.begin();
+        for (int32_t b = 1; b < sky_bins; ++b) {
+            const auto at = levels.begin() + std::ptrdiff_t(levels.size() * size_t(b) / sky_bins);
+            std::nth_element(from, at, levels.end());
+            edges.push_back(*at);
+            from = at;
+        }
     }
     std::vector<DifferenceHistogram> sky(edges.size() + 1);
     if (!levels.empty()) {
         Sky_cells([&](int32_t x0, int32_t y0, double level) {
-            const size_t b = size_t(std::upper_bound(edges.begin(), edges.end(), level) - edges.begin());
+            // The number of edges at or below the level, without a branch: the local
+            // levels wander across the edges, and a search's branches would not be
+            // foreseen.
+            size_t b = 0;
+            for (const double edge : edges) b += edge <= level ? 1 : 0;
             sky[b].Add(Net_difference(x0, y0), level);
         });
     }

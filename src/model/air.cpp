@@ -91,8 +91,12 @@ double Molecular_phase(double theta_deg, double psi_deg, double gamma)
 
 double Henyey_greenstein(double theta_deg, double g)
 {
-    const double c = std::cos(Radians(theta_deg));
-    return (1.0 - g * g) / std::pow(1.0 + g * g - 2.0 * g * c, 1.5);
+    return Henyey_greenstein_cosine(std::cos(Radians(theta_deg)), g);
+}
+
+double Henyey_greenstein_cosine(double cos_theta, double g)
+{
+    return (1.0 - g * g) / std::pow(1.0 + g * g - 2.0 * g * cos_theta, 1.5);
 }
 
 AirState Air_at(const AirSettings& settings, double height)

@@ -59,6 +59,8 @@ double Molecular_phase(double theta_deg, double psi_deg, double gamma);
 // Henyey-Greenstein phase function (1 - g^2) / (1 + g^2 - 2 g cos t)^(3/2), without
 // the factor 1 / (4 pi).
 double Henyey_greenstein(double theta_deg, double g);
+// The same of the angle's cosine, for fits that try many g over the same angles.
+double Henyey_greenstein_cosine(double cos_theta, double g);
 
 // The air at `height` m above the station: temperature (K), pressure (hPa) and the
 // number density of molecules (m^-3).

@@ -13,6 +13,7 @@
 #include "base/settings.h"
 #include "frame/frame_pipeline.h"
 #include "input/laserpath.h"
+#include "input/pictures.h"
 #include "night/night_names.h"
 #include "night/quicklook.h"
 #include "night/row_profile.h"
@@ -134,17 +135,19 @@ FrameRecord Measure_night_frame(const NightFrame& frame, const std::string& prea
     std::snprintf(filename, filename_capacity, "%s", frame.file.c_str());
     std::snprintf(filename_bckg, filename_capacity, "%s", frame.dark.c_str());
 
-    FileFacts facts;
-    if (!Read_file_facts(frame.file, facts)) {
-        record.has_facts = true;
-        record.facts = facts;
-    }
     FrameOptions options;
     options.write_picture = frame.pictures;
     options.uncertainties = true;
     options.imposed_gain = frame.gain;
     options.saturation = frame.saturation;
     const FrameMeasurement measured = Measure_frame(options);
+    // The frame's checksum from the bytes the reader mapped, while they are at hand.
+    const HeldFileBytes held = Laser_picture_file_bytes();
+    FileFacts facts;
+    if (!Read_file_facts(frame.file, facts, held.data, held.size)) {
+        record.has_facts = true;
+        record.facts = facts;
+    }
     Keep_measurement(measured, record);
     Failure failure = measured.failure;
     if (measured.has_uncertainty) {

@@ -142,7 +142,7 @@ uint64_t Bytes_to_hash(const std::string& name, uint64_t size)
     return bytes;
 }
 
-Failure Read_file_facts(const std::string& name, FileFacts& facts)
+Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigned char* held, size_t held_size)
 {
     const Failure cannot{exit_bad_picture, "Can't read the file '" + name + "'"};
     struct stat status;
@@ -156,25 +156,29 @@ Failure Read_file_facts(const std::string& name, FileFacts& facts)
     facts.modified = stamp;
     facts.hashed = Bytes_to_hash(name, facts.size);
 
-    std::FILE* file = std::fopen(name.c_str(), "rb");
-    if (file == nullptr) return cannot;
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     bool read = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
-    std::vector<unsigned char> buffer(size_t{1} << 20);
-    uint64_t left = facts.hashed;
-    while (read && left > 0) {
-        const size_t got = std::fread(buffer.data(), 1, size_t(std::min<uint64_t>(buffer.size(), left)), file);
-        if (got > 0) read = EVP_DigestUpdate(context, buffer.data(), got) == 1;
-        left -= got;
-        if (got == 0) break;
+    if (held != nullptr && held_size >= facts.hashed) {
+        read = read && EVP_DigestUpdate(context, held, size_t(facts.hashed)) == 1;
+    } else {
+        std::FILE* file = std::fopen(name.c_str(), "rb");
+        read = read && file != nullptr;
+        std::vector<unsigned char> buffer(size_t{1} << 20);
+        uint64_t left = facts.hashed;
+        while (read && left > 0) {
+            const size_t got = std::fread(buffer.data(), 1, size_t(std::min<uint64_t>(buffer.size(), left)), file);
+            if (got > 0) read = EVP_DigestUpdate(context, buffer.data(), got) == 1;
+            left -= got;
+            if (got == 0) break;
+        }
+        facts.hashed -= left;
+        read = read && !std::ferror(file);
+        if (file != nullptr) std::fclose(file);
     }
-    facts.hashed -= left;
-    read = read && !std::ferror(file);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digest_length = 0;
     read = read && EVP_DigestFinal_ex(context, digest, &digest_length) == 1;
     EVP_MD_CTX_free(context);
-    std::fclose(file);
     if (!read) return cannot;
     facts.sha256 = Hex(digest, digest_length);
     return {};

@@ -34,9 +34,11 @@ struct FileFacts {
 std::string Json_text(const std::string& text);
 
 // Reads the facts of file `name`: a 16-bit PGM is hashed only as far as its header
-// says it reaches, any other file only up to the most a picture can hold. Fails
-// (code 2) when they can't be had.
-Failure Read_file_facts(const std::string& name, FileFacts& facts);
+// says it reaches, any other file only up to the most a picture can hold. The bytes
+// are hashed from `held` (the file's first `held_size` bytes, as a reader mapped them)
+// when they reach that far, else read. Fails (code 2) when they can't be had.
+Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigned char* held = nullptr,
+                        size_t held_size = 0);
 nlohmann::json Facts_to_json(const std::string& name, const FileFacts& facts);
 
 struct FrameRecord {
