@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <utility>
 
@@ -14,7 +15,7 @@ namespace {
 
 constexpr double mad_to_sigma = 1.4826;
 constexpr double clip_sigmas = 5.0;
-constexpr int32_t histogram_reach = 4096;   // |d| kept in the dense histogram
+constexpr int32_t histogram_reach = DifferenceHistogram::reach;
 constexpr int32_t box_half = 3;             // the local level: 7 x 7 cells
 constexpr int32_t sky_bins = 24;
 constexpr double path_margin = 20.0;        // pixels beyond the side bands' reach
@@ -43,11 +44,22 @@ std::pair<int32_t, int32_t> Greens(const ImagePlane& plane, int32_t x0, int32_t 
     return {plane[top + 1], plane[top + size_t(hsize)]};
 }
 
-int32_t Net_difference(int32_t x0, int32_t y0)
+// The two greens' difference of the cells [first, end) of cell row cy: the laser's
+// less the dark's, d[cx - first].
+void Net_differences(int32_t cy, int32_t first, int32_t end, int32_t* d)
 {
-    const auto [l1, l2] = Greens(value, x0, y0);
-    const auto [d1, d2] = Greens(value_bckg, x0, y0);
-    return (l1 - l2) - (d1 - d2);
+    const size_t top = size_t(hsize) * size_t(2 * cy), bottom = top + size_t(hsize);
+    const unsigned char* laser = value.stored();
+    for (int32_t cx = first; cx < end; ++cx) {
+        const size_t x0 = size_t(2 * cx);
+        d[cx - first] = int32_t{Stored_sample(laser, top + x0 + 1)} - Stored_sample(laser, bottom + x0);
+    }
+    if (value_bckg.empty()) return;
+    const unsigned char* dark = value_bckg.stored();
+    for (int32_t cx = first; cx < end; ++cx) {
+        const size_t x0 = size_t(2 * cx);
+        d[cx - first] -= int32_t{Stored_sample(dark, top + x0 + 1)} - Stored_sample(dark, bottom + x0);
+    }
 }
 
 // The covered pixels' three differences: net, laser alone, dark alone.
@@ -146,36 +158,41 @@ void Sampled_sky_cells(int32_t step, Visit visit)
     }
 }
 
-// Every usable cell with its local level, the mean laser green level of the 7 x 7 cells
-// around it: visit(x0, y0, level).
+// The usable cells row by row with their local levels, the mean laser green level of
+// the 7 x 7 cells around each: visit(cy, row, level), where level[cx - row.first] is
+// the level of cell cx of the cells [row.first, row.end), those in the beam's
+// keep-out [row.beam_first, row.beam_end) included but not to be used.
 template <typename Visit>
-void Sky_cells(Visit visit)
+void Sky_rows(Visit visit)
 {
     const SkyGeometry sky = Sky_geometry();
     const int32_t columns = sky.columns, rows = sky.rows;
     if (columns <= 2 * box_half || rows <= 2 * box_half) return;
     const unsigned char* laser = value.stored();
-    // Sums of the two greens over 7 cell rows, per cell column.
-    std::vector<int32_t> column_sums(size_t(columns), 0);
-    const auto add_row = [&](int32_t cy, int32_t sign) {
-        const size_t top = size_t(hsize) * size_t(2 * cy);
-        const size_t bottom = top + size_t(hsize);
-        for (int32_t cx = 0; cx < columns; ++cx) {
-            const size_t x0 = size_t(2 * cx);
-            column_sums[size_t(cx)] += sign * (int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, bottom + x0));
-        }
-    };
-    // Only the cell rows whose boxes reach a usable cell.
-    int32_t first = rows, last = -1;
+    // Only the cell rows and columns whose boxes reach a usable cell.
+    int32_t first = rows, last = -1, left = columns, right = 0;
     for (int32_t cy = box_half; cy + box_half < rows; ++cy) {
         const SkyRow row = Sky_row(sky, cy);
         if (row.first < row.end) {
             first = std::min(first, cy);
             last = cy;
+            left = std::min(left, row.first - box_half);
+            right = std::max(right, row.end + box_half);
         }
     }
     if (last < 0) return;
+    // Sums of the two greens over 7 cell rows, per cell column.
+    std::vector<int32_t> column_sums(size_t(columns), 0);
+    const auto add_row = [&](int32_t cy, int32_t sign) {
+        const size_t top = size_t(hsize) * size_t(2 * cy);
+        const size_t bottom = top + size_t(hsize);
+        for (int32_t cx = left; cx < right; ++cx) {
+            const size_t x0 = size_t(2 * cx);
+            column_sums[size_t(cx)] += sign * (int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, bottom + x0));
+        }
+    };
     const double cells = double((2 * box_half + 1) * (2 * box_half + 1));
+    std::vector<double> levels(static_cast<size_t>(columns));
     for (int32_t cy = first - box_half; cy < first + box_half; ++cy) add_row(cy, 1);
     for (int32_t cy = first; cy <= last; ++cy) {
         add_row(cy + box_half, 1);
@@ -187,27 +204,36 @@ void Sky_cells(Visit visit)
         for (int32_t cx = row.first; cx < row.end; ++cx) {
             box += column_sums[size_t(cx + box_half)];
             if (cx > row.first) box -= column_sums[size_t(cx - box_half - 1)];
-            if (cx >= row.beam_first && cx < row.beam_end) continue;
-            visit(2 * cx, 2 * cy, 0.5 * double(box) / cells - zero_level_G);
+            levels[size_t(cx - row.first)] = 0.5 * double(box) / cells - zero_level_G;
         }
+        visit(cy, row, levels.data());
     }
+}
+
+// Selects into [begin, end) the elements at the positions `at` (ascending) as a sort
+// would place them, splitting the range at its middle position each time.
+void Select_positions(std::vector<double>::iterator begin, std::vector<double>::iterator end,
+                      const size_t* at_begin, const size_t* at_end, std::vector<double>::iterator origin)
+{
+    if (at_begin == at_end || begin == end) return;
+    const size_t* middle = at_begin + (at_end - at_begin) / 2;
+    const auto nth = origin + std::ptrdiff_t(*middle);
+    std::nth_element(begin, nth, end);
+    Select_positions(begin, nth, at_begin, middle, origin);
+    Select_positions(nth + 1, end, middle + 1, at_end, origin);
 }
 
 }  // namespace
 
-void DifferenceHistogram::Add(int32_t d, double level)
+void DifferenceHistogram::Start()
 {
-    if (__builtin_expect(counts.empty(), 0)) {
-        counts.assign(2 * size_t(histogram_reach) + 1, 0);
-        level_sums.assign(counts.size(), 0.0);
-    }
-    if (d >= -histogram_reach && d <= histogram_reach) {
-        ++counts[size_t(d + histogram_reach)];
-        level_sums[size_t(d + histogram_reach)] += level;
-    } else {
-        outside.emplace_back(d, level);
-    }
-    ++total;
+    counts.assign(2 * size_t(reach) + 1, 0);
+    level_sums.assign(counts.size(), 0.0);
+}
+
+void DifferenceHistogram::Add_outside(int32_t d, double level)
+{
+    outside.emplace_back(d, level);
 }
 
 NoiseBin DifferenceHistogram::Robust_bin() const
@@ -342,24 +368,41 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
     Sampled_sky_cells(3, [&levels](double level) { levels.push_back(level); });
     std::vector<double> edges;
     if (levels.size() >= size_t(sky_bins) * 64) {
-        // Each quantile selected in the part above the one before.
-        auto from = levels.begin();
-        for (int32_t b = 1; b < sky_bins; ++b) {
-            const auto at = levels.begin() + std::ptrdiff_t(levels.size() * size_t(b) / sky_bins);
-            std::nth_element(from, at, levels.end());
-            edges.push_back(*at);
-            from = at;
-        }
+        std::vector<size_t> at;
+        for (int32_t b = 1; b < sky_bins; ++b) at.push_back(levels.size() * size_t(b) / sky_bins);
+        Select_positions(levels.begin(), levels.end(), at.data(), at.data() + at.size(), levels.begin());
+        for (const size_t position : at) edges.push_back(levels[position]);
     }
     std::vector<DifferenceHistogram> sky(edges.size() + 1);
     if (!levels.empty()) {
-        Sky_cells([&](int32_t x0, int32_t y0, double level) {
-            // The number of edges at or below the level, without a branch: the local
-            // levels wander across the edges, and a search's branches would not be
-            // foreseen.
-            size_t b = 0;
-            for (const double edge : edges) b += edge <= level ? 1 : 0;
-            sky[b].Add(Net_difference(x0, y0), level);
+        std::vector<int32_t> d(static_cast<size_t>(hsize / 2));
+        // The bin: the number of edges at or below the level. The local level changes
+        // little from a cell to the next, so the bin is walked to from the last one;
+        // bin b holds the levels from bounds[b] up to bounds[b + 1].
+        std::vector<double> bounds{-std::numeric_limits<double>::infinity()};
+        bounds.insert(bounds.end(), edges.begin(), edges.end());
+        bounds.push_back(std::numeric_limits<double>::infinity());
+        size_t b = 0;
+        double low = bounds[0], high = bounds[1];
+        const auto add = [&](const double* level, const int32_t* difference, int32_t n) {
+            for (int32_t i = 0; i < n; ++i) {
+                const double l = level[i];
+                if (l < low || l >= high) {
+                    while (bounds[b + 1] <= l) ++b;
+                    while (bounds[b] > l) --b;
+                    low = bounds[b];
+                    high = bounds[b + 1];
+                }
+                sky[b].Add(difference[i], l);
+            }
+        };
+        Sky_rows([&](int32_t cy, const SkyRow& row, const double* level) {
+            Net_differences(cy, row.first, row.end, d.data());
+            // The cells left and right of the beam's keep-out.
+            const int32_t left_end = std::clamp(row.beam_first, row.first, row.end);
+            const int32_t right_first = std::clamp(row.beam_end, left_end, row.end);
+            add(level, d.data(), left_end - row.first);
+            add(level + (right_first - row.first), d.data() + (right_first - row.first), row.end - right_first);
         });
     }
     for (const DifferenceHistogram& histogram : sky) {

@@ -59,12 +59,29 @@ bool Fit_difference_variance(const std::vector<NoiseBin>& bins, double imposed_c
 // subtracted, values beyond 5 sigma of the median absolute deviation left out.
 // The bin's level is the mean local level of the cells kept.
 struct DifferenceHistogram {
-    std::vector<int64_t> counts;          // of d + offset, for |d| <= offset
+    static constexpr int32_t reach = 4096;   // |d| kept in the dense histogram
+    std::vector<int64_t> counts;          // of d + reach, for |d| <= reach
     std::vector<double> level_sums;       // the local levels' sum of the cells of each d
     std::vector<std::pair<int32_t, double>> outside;   // rarer values beyond, with their levels
     int64_t total = 0;
-    void Add(int32_t d, double level);
+    // Called for millions of cells a frame: inline, its rare parts aside.
+    void Add(int32_t d, double level)
+    {
+        if (counts.empty()) Start();
+        const uint32_t i = static_cast<uint32_t>(d + reach);
+        if (i <= 2 * uint32_t(reach)) {
+            ++counts[i];
+            level_sums[i] += level;
+        } else {
+            Add_outside(d, level);
+        }
+        ++total;
+    }
     NoiseBin Robust_bin() const;
+
+private:
+    void Start();
+    void Add_outside(int32_t d, double level);
 };
 
 // Measures the frame's noise from the laser picture and the dark picture (if any)
