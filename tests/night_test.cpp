@@ -364,7 +364,7 @@ TEST(NightProfile, TableHasTheHeaderAndOneLinePerRow)
     scene::Remove_folder(folder);
 }
 
-TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
+TEST(NightRecord, FrameRecordSurvivesTheWorkersResultExactlyNotFiniteValuesIncluded)
 {
     FrameRecord record = Measured({0.1f, std::numeric_limits<float>::infinity()});
     record.name = "frame_01";
@@ -390,7 +390,8 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     record.dated.camera.iso = 1600.0;
     record.dated.camera.body_serial = "TVR0001";
 
-    const FrameRecord back = Frame_from_json(nlohmann::json::parse(Frame_to_json(record, true).dump()));
+    FrameRecord back;
+    ASSERT_TRUE(Record_from_worker_result(Worker_result(record), back));
     EXPECT_EQ(back.name, record.name);
     EXPECT_TRUE(back.measured);
     EXPECT_EQ(back.facts.sha256, "ab");
@@ -434,10 +435,16 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     record.fit.rows = 1800;
     record.fit.height_high = 316.25;
     record.fit.chi2_dof = std::nan("");
-    const nlohmann::json with_rows = Frame_to_json(record, true);
-    EXPECT_TRUE(with_rows.at("gain").is_null());
-    EXPECT_EQ(with_rows.at("beam_found"), false);
-    const FrameRecord again = Frame_from_json(nlohmann::json::parse(with_rows.dump()));
+    const nlohmann::json with_fit = Frame_to_json(record);
+    EXPECT_TRUE(with_fit.at("gain").is_null());
+    EXPECT_EQ(with_fit.at("beam_found"), false);
+    FrameRecord again;
+    ASSERT_TRUE(Record_from_worker_result(Worker_result(record), again));
+    // A result cut short is no result.
+    const std::string result = Worker_result(record);
+    FrameRecord cut;
+    EXPECT_FALSE(Record_from_worker_result(result.substr(0, result.size() - 1), cut));
+    EXPECT_FALSE(Record_from_worker_result(result.substr(0, result.find('\n')), cut));
     EXPECT_TRUE(again.has_uncertainty);
     EXPECT_TRUE(std::isnan(again.gain));
     EXPECT_FALSE(again.beam_found);
@@ -456,7 +463,7 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     EXPECT_TRUE(std::isnan(again.fit.chi2_dof));   // null in the record
     record.gain = 2.75;
     record.gain_estimated = false;
-    const nlohmann::json without_rows = Frame_to_json(record, false);
+    const nlohmann::json without_rows = Frame_to_json(record);
     EXPECT_EQ(without_rows.at("gain"), 2.75);
     EXPECT_EQ(without_rows.at("gain_estimated"), false);
     EXPECT_FALSE(without_rows.contains("sigma_signal"));
@@ -466,7 +473,7 @@ TEST(NightRecord, FrameRecordSurvivesItsJsonExactlyNotFiniteValuesIncluded)
     failed.name = "cut";
     failed.code = 2;
     failed.message = "Picture 'cut.pgm' ends before its 26966016 samples";
-    const nlohmann::json json = Frame_to_json(failed, false);
+    const nlohmann::json json = Frame_to_json(failed);
     EXPECT_EQ(json.at("status"), "failed");
     EXPECT_FALSE(json.contains("rows"));
     EXPECT_FALSE(json.contains("levels"));

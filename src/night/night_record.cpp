@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 #include <sys/stat.h>
 
 #include <openssl/evp.h>
@@ -217,7 +219,7 @@ json Fit_to_json(const AerosolFit& fit)
     return result;
 }
 
-json Frame_to_json(const FrameRecord& record, bool with_rows)
+json Frame_to_json(const FrameRecord& record)
 {
     json frame = {{"name", Json_text(record.name)},
                   {"file", Json_text(record.file)},
@@ -269,27 +271,6 @@ json Frame_to_json(const FrameRecord& record, bool with_rows)
         frame["clip_piled_up"] = record.clip_piled_up;
     }
     if (record.has_scattering) frame["aerosol_fit"] = Fit_to_json(record.fit);
-    if (with_rows) {
-        json rows = json::array();
-        for (const TableRow& row : record.rows) {
-            rows.push_back({row.x, row.y, Number(row.r), Number(row.theta), Number(row.height),
-                            Number(row.distance), Number(row.alpha), Number(row.signal),
-                            Number(row.median), Number(row.median_sin)});
-        }
-        frame["rows"] = rows;
-        json sigmas = json::array();
-        for (const double sigma : record.sigma_signal) sigmas.push_back(Number(float(sigma)));
-        if (record.has_uncertainty) frame["sigma_signal"] = sigmas;
-        json uncertainty = json::array();
-        for (const RowUncertainty& u : record.row_uncertainty) {
-            uncertainty.push_back({u.x, u.y, Number(u.net), Number(float(u.sigma_net)), Number(u.background),
-                                   Number(float(u.sigma_background)), Number(float(u.sigma_signal)),
-                                   Number(float(u.sigma_median)), (u.sat ? 1 : 0) | (u.weak ? 2 : 0) | (u.edge ? 4 : 0),
-                                   Real(u.read_part), Real(u.shot_part), Real(u.common_part), Number(u.peak)});
-        }
-        if (record.has_uncertainty) frame["row_uncertainty"] = uncertainty;
-        frame["seconds"] = record.seconds;
-    }
     return frame;
 }
 
@@ -367,22 +348,6 @@ FrameRecord Frame_from_json(const json& frame)
         record.x90 = frame.at("x90").get<int32_t>();
         record.coefficient = Float_of(frame.at("coefficient"));
     }
-    if (frame.contains("rows")) {
-        for (const json& line : frame.at("rows")) {
-            TableRow row;
-            row.x = line.at(0).get<int32_t>();
-            row.y = line.at(1).get<int32_t>();
-            row.r = Float_of(line.at(2));
-            row.theta = Float_of(line.at(3));
-            row.height = Float_of(line.at(4));
-            row.distance = Float_of(line.at(5));
-            row.alpha = Float_of(line.at(6));
-            row.signal = Float_of(line.at(7));
-            row.median = Float_of(line.at(8));
-            row.median_sin = Float_of(line.at(9));
-            record.rows.push_back(row);
-        }
-    }
     if (frame.contains("beam_found")) {
         record.has_uncertainty = true;
         const json& gain = frame.at("gain");
@@ -397,31 +362,6 @@ FrameRecord Frame_from_json(const json& frame)
         }
         record.clip_level = Double_of(frame.at("clip_level"));
         record.clip_piled_up = frame.at("clip_piled_up").get<bool>();
-    }
-    if (frame.contains("sigma_signal")) {
-        for (const json& sigma : frame.at("sigma_signal")) record.sigma_signal.push_back(Float_of(sigma));
-    }
-    if (frame.contains("row_uncertainty")) {
-        for (const json& line : frame.at("row_uncertainty")) {
-            RowUncertainty u;
-            u.x = line.at(0).get<int32_t>();
-            u.y = line.at(1).get<int32_t>();
-            u.net = Float_of(line.at(2));
-            u.sigma_net = Float_of(line.at(3));
-            u.background = Float_of(line.at(4));
-            u.sigma_background = Float_of(line.at(5));
-            u.sigma_signal = Float_of(line.at(6));
-            u.sigma_median = Float_of(line.at(7));
-            const int flags = line.at(8).get<int>();
-            u.sat = (flags & 1) != 0;
-            u.weak = (flags & 2) != 0;
-            u.edge = (flags & 4) != 0;
-            u.read_part = Double_of(line.at(9));
-            u.shot_part = Double_of(line.at(10));
-            u.common_part = Double_of(line.at(11));
-            u.peak = Float_of(line.at(12));
-            record.row_uncertainty.push_back(u);
-        }
     }
     if (frame.contains("aerosol_fit")) {
         const json& fit = frame.at("aerosol_fit");
@@ -449,4 +389,77 @@ FrameRecord Frame_from_json(const json& frame)
     }
     if (frame.contains("seconds")) record.seconds = frame.at("seconds").get<double>();
     return record;
+}
+
+namespace {
+
+template <typename T>
+void Append_array(std::string& bytes, const std::vector<T>& values)
+{
+    static_assert(std::is_trivially_copyable_v<T>);
+    const uint64_t count = values.size();
+    bytes.append(reinterpret_cast<const char*>(&count), sizeof count);
+    bytes.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+}
+
+template <typename T>
+bool Take_array(const std::string& bytes, size_t& at, std::vector<T>& values)
+{
+    uint64_t count = 0;
+    if (bytes.size() - at < sizeof count) return false;
+    std::memcpy(&count, bytes.data() + at, sizeof count);
+    at += sizeof count;
+    if (count > (bytes.size() - at) / sizeof(T)) return false;
+    values.resize(size_t(count));
+    std::memcpy(values.data(), bytes.data() + at, size_t(count) * sizeof(T));
+    at += size_t(count) * sizeof(T);
+    return true;
+}
+
+double Rounded_to_float(double value)
+{
+    return double(static_cast<float>(value));
+}
+
+}  // namespace
+
+std::string Worker_result(const FrameRecord& record)
+{
+    json frame = Frame_to_json(record);
+    frame["seconds"] = record.seconds;
+    std::string result = frame.dump();   // one line: the dump escapes every line end
+    Dismantle(frame);
+    result += '\n';
+    std::vector<double> sigma_signal;
+    for (const double sigma : record.sigma_signal) sigma_signal.push_back(Rounded_to_float(sigma));
+    std::vector<RowUncertainty> rows = record.row_uncertainty;
+    for (RowUncertainty& u : rows) {
+        u.sigma_net = Rounded_to_float(u.sigma_net);
+        u.sigma_background = Rounded_to_float(u.sigma_background);
+        u.sigma_signal = Rounded_to_float(u.sigma_signal);
+        u.sigma_median = Rounded_to_float(u.sigma_median);
+    }
+    Append_array(result, record.rows);
+    Append_array(result, sigma_signal);
+    Append_array(result, rows);
+    return result;
+}
+
+bool Record_from_worker_result(const std::string& result, FrameRecord& record)
+{
+    const size_t line_end = result.find('\n');
+    if (line_end == std::string::npos) return false;
+    try {
+        json frame = json::parse(result.begin(), result.begin() + std::ptrdiff_t(line_end));
+        record = Frame_from_json(frame);
+        Dismantle(frame);
+        size_t at = line_end + 1;
+        if (!Take_array(result, at, record.rows) || !Take_array(result, at, record.sigma_signal) ||
+            !Take_array(result, at, record.row_uncertainty) || at != result.size()) {
+            return false;
+        }
+    } catch (const json::exception&) {
+        return false;
+    }
+    return true;
 }

@@ -2,8 +2,9 @@
 // input file (size, modification time, SHA-256), as night.json holds them.
 //
 // A frame's record travels from the worker that measured it to the night's driver as
-// JSON (Frame_to_json with its rows, Frame_from_json), and is written to night.json
-// without its rows. New per-frame values go into FrameRecord and its two conversions.
+// its JSON followed by its rows in the program's own binary form (Worker_result,
+// Record_from_worker_result), and is written to night.json without its rows. New
+// per-frame values go into FrameRecord and its conversions.
 #pragma once
 
 #include <cstdint>
@@ -82,12 +83,12 @@ struct FrameRecord {
 // The aerosol fit as night.json holds it (without the per-row model).
 nlohmann::json Fit_to_json(const AerosolFit& fit);
 
-// The record as JSON; `with_rows` adds the table's lines (for the worker's result).
-// Floats that are not finite are written as the strings "nan", "inf" and "-inf".
-nlohmann::json Frame_to_json(const FrameRecord& record, bool with_rows);
+// The record as JSON, without its rows. Floats that are not finite are written as
+// the strings "nan", "inf" and "-inf".
+nlohmann::json Frame_to_json(const FrameRecord& record);
 
-// The record back from Frame_to_json's JSON (with or without rows). Throws
-// nlohmann::json::exception on JSON of another shape.
+// The record back from Frame_to_json's JSON. Throws nlohmann::json::exception on JSON
+// of another shape.
 FrameRecord Frame_from_json(const nlohmann::json& json);
 
 // Empties `json` from its leaves up, so that its destruction needs no memory: the
@@ -95,3 +96,13 @@ FrameRecord Frame_from_json(const nlohmann::json& json);
 // its own, and where that list can't be had, as when memory has run out, the program
 // is aborted. Used on the large records before they go.
 void Dismantle(nlohmann::json& json);
+
+// A worker's result: the record's JSON with the frame's time taken, a line end, and
+// the rows (the table's lines, the row sigmas and the rows' uncertainties) as the
+// program holds them in memory. Only the same program reads it back, in the night
+// that forked the worker. The rows carry the precision night.json would give them:
+// the sigmas rounded to float, the variance parts in full.
+std::string Worker_result(const FrameRecord& record);
+// The record back from a worker's result; false when the result is cut short or not
+// of that shape.
+bool Record_from_worker_result(const std::string& result, FrameRecord& record);

@@ -205,7 +205,7 @@ std::string Night_record_text(const Night& night, const NightScattering& scatter
     json frame_inputs = json::array();
     size_t measured = 0;
     for (const FrameRecord& record : night.records) {
-        frames_json.push_back(Frame_to_json(record, false));
+        frames_json.push_back(Frame_to_json(record));
         timings[Json_text(record.name)] = record.seconds;
         if (record.has_facts) frame_inputs.push_back(Facts_to_json(record.file, record.facts));
         measured += record.measured ? 1 : 0;

@@ -14,7 +14,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
 
 #include "base/product_file.h"
 #include "base/run_codes.h"
@@ -24,7 +23,6 @@
 
 namespace {
 
-using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 // The whole file `name` (empty when it can't be read); memory that runs out throws.
@@ -109,9 +107,7 @@ constexpr int worker_result_not_written = 64;
     if (getppid() != night) _exit(worker_gave_no_result);
     try {
         const FrameRecord record = Measure_night_frame(frame, preamble);
-        json frame_json = Frame_to_json(record, true);
-        const Failure failure = Write_product_file(result, frame_json.dump());
-        Dismantle(frame_json);
+        const Failure failure = Write_product_file(result, Worker_result(record));
         if (!failure) _exit(0);
         _exit(failure.error > 0 && failure.error < 128 ? worker_result_not_written + failure.error
                                                        : worker_gave_no_result);
@@ -154,7 +150,7 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
     size_t next = 0, finished = 0, printed = 0;
     Progress progress(frames.size());
     progress.Show(0);
-    auto result_file = [&](size_t i) { return results + "/" + std::to_string(i) + ".json"; };
+    auto result_file = [&](size_t i) { return results + "/" + std::to_string(i) + ".result"; };
     const pid_t night = getpid();
     int tries = 0;   // of starting a worker while none runs
     while (finished < frames.size()) {
@@ -204,11 +200,7 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
         Forget_child(child);
         if (WIFSIGNALED(status)) Remove_worker_leftovers(frames[i].folder, result_file(i));
         FrameRecord& record = records[i];
-        try {
-            json result = json::parse(Read_text(result_file(i)));
-            record = Frame_from_json(result);
-            Dismantle(result);
-        } catch (const json::exception&) {
+        if (!Record_from_worker_result(Read_text(result_file(i)), record)) {
             record = Without_result(status);
         }
         record.name = frames[i].name;
