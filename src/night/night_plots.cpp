@@ -40,9 +40,9 @@ std::string Column(const std::string& name)
     return std::to_string(Night_profile_column(name));
 }
 
-// Runs gnuplot in `folder` on the script `script` (named from there), its output
-// silenced; true when it succeeded.
-bool Run_gnuplot(const std::string& folder, const std::string& script)
+// Starts gnuplot in `folder` on the script `script` (named from there), its output
+// silenced; its process, or -1 when none could be started.
+pid_t Start_gnuplot(const std::string& folder, const std::string& script)
 {
     pid_t child;
     {
@@ -51,7 +51,6 @@ bool Run_gnuplot(const std::string& folder, const std::string& script)
         if (child > 0) Keep_child(child);
         if (child == 0) Set_ending_cleanup(nullptr);
     }
-    if (child < 0) return false;
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDOUT_FILENO);
@@ -59,6 +58,12 @@ bool Run_gnuplot(const std::string& folder, const std::string& script)
         execlp("gnuplot", "gnuplot", script.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
+    return child < 0 ? -1 : child;
+}
+
+// Waits for a gnuplot Start_gnuplot started; true when it succeeded.
+bool Wait_gnuplot(pid_t child)
+{
     int status = 0;
     pid_t waited;
     while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
@@ -167,30 +172,69 @@ Failure Start_drawings(const std::vector<std::string>& pngs, std::vector<Drawing
     return {};
 }
 
-// Writes the gnuplot script `text` as `script` in the work folder `work_folder`
-// (inside `folder`), runs it in `folder` and renames each drawing over its picture;
-// removes the script and what is left of the drawings.
-Failure Finish_drawings(const std::string& folder, const std::string& work_folder, const std::string& script,
-                        const std::string& text, const std::vector<Drawing>& drawings)
+// A gnuplot script of the night's: its file in the work folder, its text, and the
+// pictures it draws.
+struct PlotScript {
+    std::string file;
+    std::string text;
+    std::vector<Drawing> drawings;
+};
+
+// Renames each drawing of `script` over its picture once gnuplot drew it (`drawn`);
+// adds a failure for each that is missing.
+void Finish_drawings(const PlotScript& script, bool drawn, std::vector<Failure>& failures)
 {
-    if (Failure failure = Write_product_file(script, text)) {
-        Remove_drawings(drawings);
-        return Not_drawn(script, failure.error);
-    }
-    const bool drawn = Run_gnuplot(folder, Base_name(work_folder) + "/" + Base_name(script));
-    std::remove(script.c_str());
-    Failure failure;
-    for (const Drawing& drawing : drawings) {
+    for (const Drawing& drawing : script.drawings) {
         if (!drawn || !Is_whole_png(drawing.temporary)) {
             const int error = Write_refusal(drawing.temporary);
-            failure = error != 0 ? Not_drawn(drawing.png, error)
-                                 : Failure{exit_product_not_written, "gnuplot could not draw " + drawing.png};
+            failures.push_back(error != 0 ? Not_drawn(drawing.png, error)
+                                          : Failure{exit_product_not_written, "gnuplot could not draw " + drawing.png});
         } else if (std::rename(drawing.temporary.c_str(), drawing.png.c_str()) != 0) {
-            failure = Not_drawn(drawing.png, errno);
+            failures.push_back(Not_drawn(drawing.png, errno));
         }
     }
-    Remove_drawings(drawings);
-    return failure;
+}
+
+// Runs the scripts in `folder`, each in a gnuplot of its own, up to `jobs` at once;
+// with one job, all of them in one gnuplot, which then starts only once. Renames each
+// drawing over its picture, then removes the scripts and what is left of the drawings.
+// The failures, none when every picture was drawn.
+std::vector<Failure> Run_scripts(const std::string& folder, const std::string& work_folder,
+                                 std::vector<PlotScript> scripts, unsigned jobs)
+{
+    std::vector<Failure> failures;
+    std::vector<Drawing> all;
+    for (const PlotScript& script : scripts) all.insert(all.end(), script.drawings.begin(), script.drawings.end());
+    if (jobs <= 1 && scripts.size() > 1) {
+        PlotScript joined{scripts.front().file, std::string(), all};
+        // Each script starts from gnuplot's defaults, as in a gnuplot of its own.
+        for (const PlotScript& script : scripts) joined.text += "reset\n" + script.text;
+        scripts.assign(1, joined);
+    }
+    std::vector<std::pair<pid_t, size_t>> running;
+    const auto finish_one = [&]() {
+        const auto [child, index] = running.front();
+        running.erase(running.begin());
+        Finish_drawings(scripts[index], Wait_gnuplot(child), failures);
+        std::remove(scripts[index].file.c_str());
+    };
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        if (Failure failure = Write_product_file(scripts[i].file, scripts[i].text)) {
+            failures.push_back(Not_drawn(scripts[i].file, failure.error));
+            continue;
+        }
+        if (running.size() >= std::max(jobs, 1u)) finish_one();
+        const pid_t child = Start_gnuplot(folder, Base_name(work_folder) + "/" + Base_name(scripts[i].file));
+        if (child < 0) {
+            Finish_drawings(scripts[i], false, failures);
+            std::remove(scripts[i].file.c_str());
+        } else {
+            running.emplace_back(child, i);
+        }
+    }
+    while (!running.empty()) finish_one();
+    Remove_drawings(all);
+    return failures;
 }
 
 // The value at fraction q of the sorted values (0 for none).
@@ -233,17 +277,24 @@ std::vector<std::pair<double, double>> Time_slots(const std::vector<FrameRecord>
     return slots;
 }
 
-// The curtain's data: per measured frame with a time and row, the frame's slot, the
-// row's height span and the frame's normalised signal over the night's mean.
+// Appends a record of doubles, as gnuplot's binary format '%Nfloat64' reads them.
+void Append_record(std::string& data, std::initializer_list<double> values)
+{
+    for (const double value : values) data.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+constexpr int curtain_fields = 7;
+constexpr int residual_fields = 2;
+
+// The curtain's data: per measured frame with a time and row, the frame's time, the
+// row's height, the frame's slot, the row's height span and the frame's normalised
+// signal over the night's mean, as binary records.
 std::string Curtain_data(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
                          const std::vector<std::pair<double, double>>& slots, double& spread)
 {
     std::map<int32_t, double> mean;
     for (const ProfileRow& row : profile) mean[row.y] = row.mean;
-    // Memory that runs out throws here as anywhere, instead of cutting the text short.
-    std::ostringstream data;
-    data.exceptions(std::ios::badbit);
-    data.precision(12);
+    std::string data;
     std::vector<double> deviations;
     for (size_t i = 0; i < frames.size(); ++i) {
         const std::vector<TableRow>& rows = frames[i].rows;
@@ -258,36 +309,33 @@ std::string Curtain_data(const std::vector<FrameRecord>& frames, const std::vect
                 continue;
             }
             const double ratio = rows[k].signal / m->second;
-            data << frames[i].dated.time << ' ' << rows[k].height << ' ' << slots[i].first << ' ' << slots[i].second
-                 << ' ' << rows[k].height - half << ' ' << rows[k].height + half << ' ' << ratio << '\n';
+            Append_record(data, {frames[i].dated.time, rows[k].height, slots[i].first, slots[i].second,
+                                 rows[k].height - half, rows[k].height + half, ratio});
             deviations.push_back(std::fabs(ratio - 1.0));
         }
     }
     // The colours reach 1 +- the 98th percentile of the deviations: a few rows near
     // the path's ends would otherwise take the whole scale.
     spread = std::clamp(Quantile(deviations, 0.98), 0.005, 1.0);
-    return data.str();
+    return data;
 }
 
 // Every measured frame's residual against the night's mean, relative: per row the
-// scattering angle and signal / mean - 1.
+// scattering angle and signal / mean - 1, as binary records.
 std::string Residual_data(const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile)
 {
     std::map<int32_t, double> mean;
     for (const ProfileRow& row : profile) mean[row.y] = row.mean;
-    std::ostringstream data;
-    data.exceptions(std::ios::badbit);
-    data.precision(9);
+    std::string data;
     for (const FrameRecord& frame : frames) {
         if (!frame.measured) continue;
         for (const TableRow& row : frame.rows) {
             const auto m = mean.find(row.y);
             if (m == mean.end() || !(m->second > 0.0) || !std::isfinite(row.signal)) continue;
-            data << row.alpha << '\t' << row.signal / m->second - 1.0 << '\n';
+            Append_record(data, {row.alpha, row.signal / m->second - 1.0});
         }
-        data << '\n';
     }
-    return data.str();
+    return data;
 }
 
 // The gnuplot lines of the curtain: time across, height up, the colour the frame's
@@ -328,7 +376,8 @@ std::string Curtain_script(const std::string& drawing, const std::string& data_f
         ++label;
     }
     if (any_cell) {
-        gp << "plot " << Quoted(data_file) << " using 1:2:3:4:5:6:7 with boxxyerror fc palette\n";
+        gp << "plot " << Quoted(data_file) << " binary format='%" << curtain_fields
+           << "float64' using 1:2:3:4:5:6:7 with boxxyerror fc palette\n";
     } else {
         gp << "set label " << label << " 'no frame was measured' at graph 0.5, 0.5 center\n"
            << "unset xdata\nset format x\nset xlabel 'time (UTC)'\nplot [0:1] [0:1] -1 notitle\n";
@@ -351,16 +400,19 @@ bool Gnuplot_available()
     return false;
 }
 
-Failure Draw_night_plots(const std::string& folder, const std::string& work_folder,
-                         const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
-                         const std::string& profile_file)
+namespace {
+
+// The scripts of the curtain and the profile, with their data written into the work
+// folder, or the failure (nothing of theirs is left then).
+Failure Night_plot_scripts(const std::string& folder, const std::string& work_folder,
+                           const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
+                           const std::string& profile_file, std::vector<PlotScript>& scripts)
 {
     // gnuplot runs in the night's folder and reads and writes only files of the
     // night's own naming there: the folder's name may hold any byte.
     const std::string work = Base_name(work_folder);
     const std::string curtain_data = work_folder + "/night_curtain.dat";
     const std::string residual_data = work_folder + "/night_residuals.dat";
-    const std::string script = work_folder + "/night_plots.gp";
     const std::string map_png = folder + "/" + night_map_name;
     const std::string profile_png = folder + "/" + night_profile_plot_name;
     const auto remove_work = [&]() {
@@ -382,10 +434,12 @@ Failure Draw_night_plots(const std::string& folder, const std::string& work_fold
         return failure;
     }
     const std::string map_drawing = drawings[0].temporary, profile_drawing = drawings[1].temporary;
+    scripts.push_back(PlotScript{work_folder + "/night_map.gp",
+                                 Curtain_script(Base_name(map_drawing), work + "/" + Base_name(curtain_data), frames,
+                                                slots, spread, !curtain.empty()),
+                                 {drawings[0]}});
     std::ostringstream gp;
     gp.exceptions(std::ios::badbit);
-    gp << Curtain_script(Base_name(map_drawing), work + "/" + Base_name(curtain_data), frames, slots, spread,
-                         !curtain.empty());
 
     // The profile: the mean with its standard error (band) and the predicted one
     // (dashed), on a log axis when the mean spans more than a decade; below, every
@@ -428,8 +482,8 @@ Failure Draw_night_plots(const std::string& folder, const std::string& work_fold
         }
         gp << file << " using " << angle << ":(" << mean << ") with lines lw 1.5 lc rgb '#1f4e99' title 'mean'\n"
            << "unset logscale y\nset ylabel 'frame / mean - 1'\nset key top right box opaque\n"
-           << "plot " << Quoted(work + "/" + Base_name(residual_data)) << " using 1:2 with points pt 7 ps 0.15 lc rgb '#999999' "
-           << "title 'each frame'";
+           << "plot " << Quoted(work + "/" + Base_name(residual_data)) << " binary format='%" << residual_fields
+           << "float64' using 1:2 with dots lc rgb '#777777' title 'each frame'";
         if (several) {
             gp << ", " << file << " using " << angle << ":(-" << sem << "/" << mean << "):(" << sem << "/" << mean
                << ")" << band << " title '+- standard error, relative', " << file << " using " << angle << ":(-"
@@ -439,15 +493,15 @@ Failure Draw_night_plots(const std::string& folder, const std::string& work_fold
         gp << "\n";
     }
     gp << "unset multiplot\nunset output\n";
-    const Failure failure = Finish_drawings(folder, work_folder, script, gp.str(), drawings);
-    remove_work();
-    return failure;
+    scripts.push_back(PlotScript{work_folder + "/night_profile.gp", gp.str(), {drawings[1]}});
+    return {};
 }
 
-Failure Draw_scattering_plot(const std::string& folder, const std::string& work_folder,
-                             const std::string& profile_file, const std::string& fit_text, bool has_beta, bool has_fit)
+// The script of the scattering function's picture, or the failure.
+Failure Scattering_plot_script(const std::string& folder, const std::string& work_folder,
+                               const std::string& profile_file, const std::string& fit_text, bool has_beta,
+                               bool has_fit, std::vector<PlotScript>& scripts)
 {
-    const std::string script = work_folder + "/night_scattering.gp";
     std::vector<Drawing> drawings;
     if (Failure failure = Start_drawings({folder + "/" + night_scattering_plot_name}, drawings)) return failure;
     // The profile begins with its normalisation line and its header line.
@@ -493,5 +547,26 @@ Failure Draw_scattering_plot(const std::string& folder, const std::string& work_
         gp << empty("no aerosol fit");
     }
     gp << "unset multiplot\nunset output\n";
-    return Finish_drawings(folder, work_folder, script, gp.str(), drawings);
+    scripts.push_back(PlotScript{work_folder + "/night_scattering.gp", gp.str(), drawings});
+    return {};
+}
+
+}  // namespace
+
+std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
+                                         const std::vector<FrameRecord>& frames,
+                                         const std::vector<ProfileRow>& profile, const std::string& profile_file,
+                                         const std::string& fit_text, bool has_beta, bool has_fit, unsigned jobs)
+{
+    std::vector<Failure> failures;
+    std::vector<PlotScript> scripts;
+    if (Failure failure = Night_plot_scripts(folder, work_folder, frames, profile, profile_file, scripts)) {
+        failures.push_back(failure);
+    }
+    if (Failure failure = Scattering_plot_script(folder, work_folder, profile_file, fit_text, has_beta, has_fit, scripts)) {
+        failures.push_back(failure);
+    }
+    for (Failure& failure : Run_scripts(folder, work_folder, scripts, jobs)) failures.push_back(failure);
+    for (const char* data : {"/night_curtain.dat", "/night_residuals.dat"}) std::remove((work_folder + data).c_str());
+    return failures;
 }

@@ -1,7 +1,7 @@
 // The night's pictures, drawn by gnuplot: 'night_map.png', every frame's normalised
-// signal (frames in command-line order across, height up) as a colour map, and
-// 'night_profile.png', the night's mean profile with its standard errors against
-// scattering angle and against height.
+// signal (time across, height up) as a colour map, 'night_profile.png', the night's
+// mean profile with its standard errors and every frame's residuals, and
+// 'night_scattering.png', the scattering function against its molecular reference.
 #pragma once
 
 #include <string>
@@ -14,20 +14,18 @@
 // True when a program named gnuplot is on the search path.
 bool Gnuplot_available();
 
-// Draws both pictures into `folder` (each replaced only once complete), from the
-// frames' records and the profile already written as `profile_file` in `folder`;
-// gnuplot's data and script go into `work_folder`, a folder of the night's own
-// inside `folder`. Fails with code 6 and what went wrong (the system's reason, where
-// it gave one).
-Failure Draw_night_plots(const std::string& folder, const std::string& work_folder,
-                         const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
-                         const std::string& profile_file);
-
-// Draws 'night_scattering.png' into `folder` from the profile written as
-// `profile_file`: beta.rel and beta.mol.rel against scattering angle (logarithmic),
-// the ratio with the fitted model's, and the fit's residuals in sigmas; `fit_text`
-// titles it. Without `has_beta` (no row with a positive beta.rel and reference) or
-// `has_fit` the panels say what is missing. gnuplot's script goes into `work_folder`
-// as for Draw_night_plots. Fails with code 6 and what went wrong.
-Failure Draw_scattering_plot(const std::string& folder, const std::string& work_folder,
-                             const std::string& profile_file, const std::string& fit_text, bool has_beta, bool has_fit);
+// Draws the night's three pictures into `folder` (each replaced only once complete):
+// 'night_map.png' and 'night_profile.png' from the frames' records and the profile
+// already written as `profile_file` in `folder`, and 'night_scattering.png' from that
+// profile: beta.rel and beta.mol.rel against scattering angle (logarithmic), the ratio
+// with the fitted model's, and the fit's residuals in sigmas; `fit_text` titles it.
+// Without `has_beta` (no row with a positive beta.rel and reference) or `has_fit` the
+// panels say what is missing. gnuplot's data (binary) and scripts go into
+// `work_folder`, a folder of the night's own inside `folder`; up to `jobs` gnuplots
+// draw at once, and with one job a single gnuplot draws them all. The failures (code
+// 6, what went wrong, with the system's reason where it gave one); none when all
+// three were drawn.
+std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
+                                         const std::vector<FrameRecord>& frames,
+                                         const std::vector<ProfileRow>& profile, const std::string& profile_file,
+                                         const std::string& fit_text, bool has_beta, bool has_fit, unsigned jobs);

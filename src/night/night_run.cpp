@@ -594,15 +594,12 @@ void Write_night_products(Night& night)
         std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << ", "
                   << night_profile_plot_name << " and " << night_scattering_plot_name << " are not drawn" << std::endl;
     } else if (night.products_written) {
-        if (Failure failure =
-                Draw_night_plots(night.options.out, night.work_folder, night.records, profile, profile_file)) {
-            Not_written(night, Failure{failure.code, failure.reason});
-        }
         const bool has_beta = std::any_of(scattering.rows.begin(), scattering.rows.end(), [](const RowScattering& row) {
             return row.beta > 0.0 && row.beta_mol > 0.0 && std::isfinite(row.beta) && std::isfinite(row.beta_mol);
         });
-        if (Failure failure = Draw_scattering_plot(night.options.out, night.work_folder, profile_file,
-                                                   Fit_text(scattering.fit), has_beta, scattering.fit.fitted)) {
+        for (const Failure& failure :
+             Draw_night_pictures(night.options.out, night.work_folder, night.records, profile, profile_file,
+                                 Fit_text(scattering.fit), has_beta, scattering.fit.fitted, night.options.jobs)) {
             Not_written(night, Failure{failure.code, failure.reason});
         }
     }
