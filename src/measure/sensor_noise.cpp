@@ -140,7 +140,8 @@ SkyRow Sky_row(const SkyGeometry& sky, int32_t cy)
     return row;
 }
 
-// Every `step`-th usable cell with its own green level (for the bins' edges).
+// Every `step`-th usable cell's own green level as the sum of its two green samples:
+// visit(sum).
 template <typename Visit>
 void Sampled_sky_cells(int32_t step, Visit visit)
 {
@@ -152,8 +153,7 @@ void Sampled_sky_cells(int32_t step, Visit visit)
         for (int32_t cx = row.first; cx < row.end; cx += step) {
             if (cx >= row.beam_first && cx < row.beam_end) continue;
             const size_t x0 = size_t(2 * cx);
-            visit(0.5 * (int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, top + size_t(hsize) + x0)) -
-                  zero_level_G);
+            visit(int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, top + size_t(hsize) + x0));
         }
     }
 }
@@ -208,19 +208,6 @@ void Sky_rows(Visit visit)
         }
         visit(cy, row, levels.data());
     }
-}
-
-// Selects into [begin, end) the elements at the positions `at` (ascending) as a sort
-// would place them, splitting the range at its middle position each time.
-void Select_positions(std::vector<double>::iterator begin, std::vector<double>::iterator end,
-                      const size_t* at_begin, const size_t* at_end, std::vector<double>::iterator origin)
-{
-    if (at_begin == at_end || begin == end) return;
-    const size_t* middle = at_begin + (at_end - at_begin) / 2;
-    const auto nth = origin + std::ptrdiff_t(*middle);
-    std::nth_element(begin, nth, end);
-    Select_positions(begin, nth, at_begin, middle, origin);
-    Select_positions(nth + 1, end, middle + 1, at_end, origin);
 }
 
 }  // namespace
@@ -362,19 +349,26 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
     covered_net.level = covered.level;
     if (covered_net.count > 0) noise.bins.push_back(covered_net);
 
-        // The edges from the own levels of every third cell (edges only partition the
-    // cells; each cell then goes by its local level).
-    std::vector<double> levels;
-    Sampled_sky_cells(3, [&levels](double level) { levels.push_back(level); });
+    // The edges from the own levels of every third cell (edges only partition the
+    // cells; each cell then goes by its local level): the levels at the quantiles,
+    // counted by the sums of the two greens, which take at most 2 x 65536 values.
+    std::vector<uint32_t> sums(2 * 65536, 0);
+    size_t sampled = 0;
+    Sampled_sky_cells(3, [&](int32_t sum) {
+        ++sums[size_t(sum)];
+        ++sampled;
+    });
     std::vector<double> edges;
-    if (levels.size() >= size_t(sky_bins) * 64) {
-        std::vector<size_t> at;
-        for (int32_t b = 1; b < sky_bins; ++b) at.push_back(levels.size() * size_t(b) / sky_bins);
-        Select_positions(levels.begin(), levels.end(), at.data(), at.data() + at.size(), levels.begin());
-        for (const size_t position : at) edges.push_back(levels[position]);
+    if (sampled >= size_t(sky_bins) * 64) {
+        size_t below = 0, sum = 0;   // cells of sums under `sum`
+        for (int32_t b = 1; b < sky_bins; ++b) {
+            const size_t position = sampled * size_t(b) / sky_bins;   // of the sorted levels
+            while (below + sums[sum] <= position) below += sums[sum++];
+            edges.push_back(0.5 * int32_t(sum) - zero_level_G);
+        }
     }
     std::vector<DifferenceHistogram> sky(edges.size() + 1);
-    if (!levels.empty()) {
+    if (sampled > 0) {
         std::vector<int32_t> d(static_cast<size_t>(hsize / 2));
         // The bin: the number of edges at or below the level. The local level changes
         // little from a cell to the next, so the bin is walked to from the last one;
