@@ -594,7 +594,7 @@ TEST(NightTimes, FrameTimesFromTheTimesFileElseTheFileAndTheClockOffset)
 }
 
 // The quicklook of a small frame: the reduced part is the corrected picture (here
-// not reduced) brightened, the red frame marks the crop, and the crop beside it
+// not reduced, every row taken) brightened, the red frame marks the crop, and the crop beside it
 // repeats each corrected pixel 2 x 2.
 TEST(Quicklook, PicturePartsFromTheCorrectedPicture)
 {

@@ -120,12 +120,16 @@ Failure Write_quicklook(const std::string& name, int32_t x, int32_t y)
 
     const int32_t small_w = std::min(reduced_width, hsize);
     const int32_t small_h = std::max<int32_t>(1, static_cast<int32_t>(int64_t(vsize) * small_w / hsize));
-    // Each reduced pixel is the mean of a block of whole columns and rows; a block's
-    // columns are summed into one running sum, in the columns' order.
+    // Each reduced pixel is the mean of a block of whole columns and of the block's
+    // rows that are a multiple of `row_step`: every row a block's height allows two of
+    // (every third of a full frame's, whose blocks are 7 or 8 rows high), which show it
+    // as well as all. A block's columns are summed into one running sum, in the
+    // columns' order.
+    const int32_t row_step = std::max<int32_t>(1, vsize / small_h / 2);
     std::vector<int32_t> first_column(size_t(small_w) + 1, hsize);
     std::vector<int64_t> block_rows(size_t(small_h), 0);
     for (int32_t c = hsize - 1; c >= 0; --c) first_column[size_t(int64_t(c) * small_w / hsize)] = c;
-    for (int32_t r = 0; r < vsize; ++r) ++block_rows[size_t(int64_t(r) * small_h / vsize)];
+    for (int32_t r = 0; r < vsize; r += row_step) ++block_rows[size_t(int64_t(r) * small_h / vsize)];
     std::vector<double> sums(size_t(small_w) * size_t(small_h), 0.0);
     std::vector<float> crop(size_t(crop_w) * size_t(crop_h));
 
@@ -133,6 +137,12 @@ Failure Write_quicklook(const std::string& name, int32_t x, int32_t y)
     const double m = Largest_value(corrected);
     std::vector<float> row(static_cast<size_t>(hsize));
     for (int32_t r = 0; r < vsize && m != 0.0; ++r) {
+        const bool in_crop = r >= crop_y && r < crop_y + crop_h;
+        float* crop_row = in_crop ? &crop[size_t(r - crop_y) * size_t(crop_w)] : nullptr;
+        if (r % row_step != 0) {
+            if (in_crop) corrected.Compute_span(r, crop_x, crop_w, crop_row);
+            continue;
+        }
         corrected.Compute(r, row.data());
         double* block = &sums[size_t(int64_t(r) * small_h / vsize) * size_t(small_w)];
         for (int32_t b = 0; b < small_w; ++b) {
@@ -140,9 +150,7 @@ Failure Write_quicklook(const std::string& name, int32_t x, int32_t y)
             for (int32_t c = first_column[size_t(b)]; c < first_column[size_t(b) + 1]; ++c) sum += row[size_t(c)];
             block[b] = sum;
         }
-        if (r >= crop_y && r < crop_y + crop_h) {
-            std::copy(row.begin() + crop_x, row.begin() + crop_x + crop_w, crop.begin() + size_t(r - crop_y) * size_t(crop_w));
-        }
+        if (in_crop) std::copy(row.begin() + crop_x, row.begin() + crop_x + crop_w, crop_row);
     }
 
     static const GreyScale Grey;

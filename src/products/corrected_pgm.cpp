@@ -74,6 +74,17 @@ void Corrected_rows::Compute(int32_t y, float* row)
     }
 }
 
+void Corrected_rows::Compute_span(int32_t y, int32_t x0, int32_t n, float* span)
+{
+    span_green_.resize(size_t(n));
+    Net_greens(y, x0, x0 + n, span_green_.data());
+    const float dy = static_cast<float>(int64_t{y} - ycentre);
+    Correct_row(span_green_.data(), squared_dx_.data() + x0, double{dy} * dy, scale_, limit_, n, span);
+    for (const int64_t column : Marker_columns(y)) {
+        if (column >= x0 && column < int64_t{x0} + n) span[column - x0] = marker_;
+    }
+}
+
 float Corrected_rows::Bound(float green) const
 {
     // The lens sensitivity is never below its value at 90 degrees: it falls with

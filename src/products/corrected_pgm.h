@@ -36,6 +36,9 @@ public:
 
     // Fills row[0] to row[hsize - 1] with the corrected values of row y.
     void Compute(int32_t y, float* row);
+    // Fills span[0] to span[n - 1] with the corrected values of row y from column x0
+    // on (0 <= x0 <= x0 + n <= hsize), as Compute gives them.
+    void Compute_span(int32_t y, int32_t x0, int32_t n, float* span);
 
     // The largest value that a pixel off the marker lines can take when the net
     // green level of its cell is `green`.
@@ -51,6 +54,7 @@ private:
 
     std::vector<float> squared_dx_;   // per column, (x - xcentre)^2 as the radius takes it
     std::vector<float> green_;        // net green levels of the current cell row
+    std::vector<float> span_green_;   // net green levels of the last span
     int32_t green_row_ = -1;          // first row of the cell row in green_
     double scale_;                    // distance factor of the lens model
     float lowest_sensitivity_;        // the lens sensitivity at 90 degrees
