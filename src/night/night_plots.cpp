@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
@@ -32,12 +33,6 @@ std::string Quoted(const std::string& text)
         if (c == '\'') quoted += '\'';
     }
     return quoted + "'";
-}
-
-// The number of the profile's column `name`, as gnuplot's `using` takes it.
-std::string Column(const std::string& name)
-{
-    return std::to_string(Night_profile_column(name));
 }
 
 // Starts gnuplot in `folder` on the script `script` (named from there), its output
@@ -286,6 +281,35 @@ void Append_record(std::string& data, std::initializer_list<double> values)
 constexpr int curtain_fields = 7;
 constexpr int residual_fields = 2;
 
+// The night profile's columns the pictures draw, as binary records of
+// `profile_fields` doubles: scattering angle, mean, sem, sem.predicted, beta.rel,
+// sigma.beta.rel, beta.mol.rel and beta.fit (numbered from 1 as gnuplot's `using`
+// takes them). Missing values are NaN, which gnuplot leaves out.
+constexpr int profile_fields = 8;
+enum ProfileField { angle_field = 1, mean_field, sem_field, predicted_field, beta_field, sigma_beta_field,
+                    molecular_field, fitted_field };
+
+std::string Profile_data(const std::vector<ProfileRow>& profile, const std::vector<RowScattering>& scattering,
+                         const std::vector<double>& fit_model)
+{
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    std::string data;
+    for (size_t k = 0; k < profile.size(); ++k) {
+        const ProfileRow& row = profile[k];
+        const bool has = k < scattering.size();
+        Append_record(data, {row.alpha, row.mean, row.sem, row.sem_predicted, has ? scattering[k].beta : none,
+                             has ? scattering[k].sigma_beta : none, has ? scattering[k].beta_mol : none,
+                             k < fit_model.size() ? fit_model[k] : none});
+    }
+    return data;
+}
+
+// A field of the profile's records as a gnuplot `using` expression takes it.
+std::string Field(ProfileField field)
+{
+    return "$" + std::to_string(int(field));
+}
+
 // The curtain's data: per measured frame with a time and row, the frame's time, the
 // row's height, the frame's slot, the row's height span and the frame's normalised
 // signal over the night's mean, as binary records.
@@ -406,7 +430,7 @@ namespace {
 // folder, or the failure (nothing of theirs is left then).
 Failure Night_plot_scripts(const std::string& folder, const std::string& work_folder,
                            const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
-                           const std::string& profile_file, std::vector<PlotScript>& scripts)
+                           const std::string& profile_data, std::vector<PlotScript>& scripts)
 {
     // gnuplot runs in the night's folder and reads and writes only files of the
     // night's own naming there: the folder's name may hold any byte.
@@ -444,8 +468,8 @@ Failure Night_plot_scripts(const std::string& folder, const std::string& work_fo
     // The profile: the mean with its standard error (band) and the predicted one
     // (dashed), on a log axis when the mean spans more than a decade; below, every
     // frame's relative residual against the mean with the same errors relative.
-    const std::string angle = Column("s.angle(deg)"), mean = "$" + Column("mean(arb.u.)");
-    const std::string sem = "$" + Column("sem(arb.u.)"), predicted = "$" + Column("sem.predicted(arb.u.)");
+    const std::string angle = std::to_string(int(angle_field)), mean = Field(mean_field);
+    const std::string sem = Field(sem_field), predicted = Field(predicted_field);
     double low = 0.0, high = 0.0;
     size_t frames_used = 0;
     bool several = false;
@@ -458,11 +482,11 @@ Failure Night_plot_scripts(const std::string& folder, const std::string& work_fo
         frames_used = std::max(frames_used, size_t(row.frames));
     }
     const bool logarithmic = low > 0.0 && high > 10.0 * low;
-    // The profile begins with its normalisation line and its header line.
-    const std::string file = Quoted(Base_name(profile_file)) + " skip 2";
+    const std::string file = Quoted(work + "/" + Base_name(profile_data)) + " binary format='%" +
+                             std::to_string(profile_fields) + "float64'";
     gp << "set output " << Quoted(Base_name(profile_drawing)) << "\n"
        << "set terminal pngcairo noenhanced size 1000,800 font 'sans,10'\n"
-       << "set datafile separator '\\t'\nunset title\nset grid\nset key top right box opaque\n"
+       << "unset title\nset grid\nset key top right box opaque\n"
        << "set multiplot layout 2,1 title 'Mean profile of the night, " << frames_used << " frame(s)'\n"
        << "set xlabel 'scattering angle (deg)'\nset ylabel 'normalised signal (1)'\n"
        << (logarithmic ? "set logscale y\n" : "unset logscale y\n");
@@ -499,15 +523,16 @@ Failure Night_plot_scripts(const std::string& folder, const std::string& work_fo
 
 // The script of the scattering function's picture, or the failure.
 Failure Scattering_plot_script(const std::string& folder, const std::string& work_folder,
-                               const std::string& profile_file, const std::string& fit_text, bool has_beta,
+                               const std::string& profile_data, const std::string& fit_text, bool has_beta,
                                bool has_fit, std::vector<PlotScript>& scripts)
 {
     std::vector<Drawing> drawings;
     if (Failure failure = Start_drawings({folder + "/" + night_scattering_plot_name}, drawings)) return failure;
-    // The profile begins with its normalisation line and its header line.
-    const std::string file = Quoted(Base_name(profile_file)) + " skip 2 using " + Column("s.angle(deg)") + ":";
-    const std::string beta = "$" + Column("beta.rel(arb.u.)"), sigma = "$" + Column("sigma.beta.rel(arb.u.)");
-    const std::string molecular = "$" + Column("beta.mol.rel(arb.u.)"), fitted = "$" + Column("beta.fit(arb.u.)");
+    const std::string file = Quoted(Base_name(work_folder) + "/" + Base_name(profile_data)) + " binary format='%" +
+                             std::to_string(profile_fields) + "float64' using " + std::to_string(int(angle_field)) +
+                             ":";
+    const std::string beta = Field(beta_field), sigma = Field(sigma_beta_field);
+    const std::string molecular = Field(molecular_field), fitted = Field(fitted_field);
     // A panel without data says so (gnuplot refuses an empty plot).
     const std::string none = "set label 1 '%s' at graph 0.5, 0.5 center\nplot [0:180] [0:1] -1 notitle\nunset label 1\n";
     auto empty = [&](const std::string& what) {
@@ -519,7 +544,7 @@ Failure Scattering_plot_script(const std::string& folder, const std::string& wor
     gp.exceptions(std::ios::badbit);
     gp << "set terminal pngcairo noenhanced size 1100,1000 font 'sans,10'\n"
        << "set output " << Quoted(Base_name(drawings[0].temporary)) << "\n"
-       << "set datafile separator '\\t'\nset grid\nset key top left\n"
+       << "set grid\nset key top left\n"
        << "set multiplot layout 3,1 title " << Quoted("Scattering function of the night: " + fit_text) << "\n"
        << "set xlabel 'scattering angle (deg)'\n"
        << "set ylabel 'relative scattering function (arb.u.)'\n";
@@ -555,18 +580,27 @@ Failure Scattering_plot_script(const std::string& folder, const std::string& wor
 
 std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
                                          const std::vector<FrameRecord>& frames,
-                                         const std::vector<ProfileRow>& profile, const std::string& profile_file,
-                                         const std::string& fit_text, bool has_beta, bool has_fit, unsigned jobs)
+                                         const std::vector<ProfileRow>& profile,
+                                         const std::vector<RowScattering>& scattering,
+                                         const std::vector<double>& fit_model, const std::string& fit_text,
+                                         bool has_beta, bool has_fit, unsigned jobs)
 {
     std::vector<Failure> failures;
+    const std::string profile_data = work_folder + "/night_profile.dat";
+    if (Failure failure = Write_product_file(profile_data, Profile_data(profile, scattering, fit_model))) {
+        failures.push_back(Not_drawn(profile_data, failure.error));
+        return failures;
+    }
     std::vector<PlotScript> scripts;
-    if (Failure failure = Night_plot_scripts(folder, work_folder, frames, profile, profile_file, scripts)) {
+    if (Failure failure = Night_plot_scripts(folder, work_folder, frames, profile, profile_data, scripts)) {
         failures.push_back(failure);
     }
-    if (Failure failure = Scattering_plot_script(folder, work_folder, profile_file, fit_text, has_beta, has_fit, scripts)) {
+    if (Failure failure = Scattering_plot_script(folder, work_folder, profile_data, fit_text, has_beta, has_fit, scripts)) {
         failures.push_back(failure);
     }
     for (Failure& failure : Run_scripts(folder, work_folder, scripts, jobs)) failures.push_back(failure);
-    for (const char* data : {"/night_curtain.dat", "/night_residuals.dat"}) std::remove((work_folder + data).c_str());
+    for (const char* data : {"/night_curtain.dat", "/night_residuals.dat", "/night_profile.dat"}) {
+        std::remove((work_folder + data).c_str());
+    }
     return failures;
 }

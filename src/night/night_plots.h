@@ -15,9 +15,9 @@
 bool Gnuplot_available();
 
 // Draws the night's three pictures into `folder` (each replaced only once complete):
-// 'night_map.png' and 'night_profile.png' from the frames' records and the profile
-// already written as `profile_file` in `folder`, and 'night_scattering.png' from that
-// profile: beta.rel and beta.mol.rel against scattering angle (logarithmic), the ratio
+// 'night_map.png' and 'night_profile.png' from the frames' records and the night's
+// profile, and 'night_scattering.png' from the profile's scattering columns
+// (`scattering`, `fit_model`, as the night profile holds them): beta.rel and beta.mol.rel against scattering angle (logarithmic), the ratio
 // with the fitted model's, and the fit's residuals in sigmas; `fit_text` titles it.
 // Without `has_beta` (no row with a positive beta.rel and reference) or `has_fit` the
 // panels say what is missing. gnuplot's data (binary) and scripts go into
@@ -27,5 +27,7 @@ bool Gnuplot_available();
 // three were drawn.
 std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
                                          const std::vector<FrameRecord>& frames,
-                                         const std::vector<ProfileRow>& profile, const std::string& profile_file,
-                                         const std::string& fit_text, bool has_beta, bool has_fit, unsigned jobs);
+                                         const std::vector<ProfileRow>& profile,
+                                         const std::vector<RowScattering>& scattering,
+                                         const std::vector<double>& fit_model, const std::string& fit_text,
+                                         bool has_beta, bool has_fit, unsigned jobs);

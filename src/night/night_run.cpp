@@ -598,8 +598,9 @@ void Write_night_products(Night& night)
             return row.beta > 0.0 && row.beta_mol > 0.0 && std::isfinite(row.beta) && std::isfinite(row.beta_mol);
         });
         for (const Failure& failure :
-             Draw_night_pictures(night.options.out, night.work_folder, night.records, profile, profile_file,
-                                 Fit_text(scattering.fit), has_beta, scattering.fit.fitted, night.options.jobs)) {
+             Draw_night_pictures(night.options.out, night.work_folder, night.records, profile, scattering.rows,
+                                 scattering.fit.model, Fit_text(scattering.fit), has_beta, scattering.fit.fitted,
+                                 night.options.jobs)) {
             Not_written(night, Failure{failure.code, failure.reason});
         }
     }
