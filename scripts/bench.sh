@@ -15,10 +15,9 @@
 #                both pictures), then the run on the PGMs.
 # The last column gives each case's median against the floor's; the raw cases need
 # the project's generator (it writes the DNGs) and dcraw (Debian package dcraw).
-# Then a night of 8 full frames with one dark through `tavrolin-night --jobs 2`
-# against 8 single `tavrolin` runs one after the other, with the ratio night / (half
-# the 8 runs) (the target on 2 cores is at most 1.15) and the peak memory of the
-# largest worker.
+# Then what a night costs against its frames run as single `tavrolin` runs
+# (scripts/bench_night.sh, NIGHT_RUNS paired farm-bench runs each): CPU per frame,
+# scaling with two jobs, the fixed cost of a one-frame night and peak memory.
 #
 # Usage: scripts/bench.sh [RUNS [NIGHT_RUNS]]   (RUNS defaults to 7, NIGHT_RUNS to 3)
 #
@@ -223,59 +222,10 @@ if [ ${#raw_cases[@]} -gt 0 ]; then
     'BEGIN { printf "raw files named directly: %.2f times as fast as converting them with DCRAW first\n", c / r }'
 fi
 
-# The night of 8 frames, with the project's generator only (it writes several frames).
-if [ -z "$scene_tool" ] || [ ! -x "$night_exe" ]; then
-  echo "night: skipped (needs the project's tavrolin-scene and tavrolin-night)"
+# The night against its frames, with the project's generator only (it writes several
+# frames), as paired farm-bench runs.
+if [ -z "$scene_tool" ] || [ ! -x "$night_exe" ] || ! command -v farm-bench >/dev/null; then
+  echo "night: skipped (needs the project's tavrolin-scene, tavrolin-night and farm-bench)"
   exit 0
 fi
-night=$scenes/night-8
-if [ ! -f "$night/scene_laser_8.pgm" ]; then
-  mkdir -p "$night"
-  "$scene_tool" --seed 7 --frames 8 "$night" >/dev/null
-fi
-frames=(scene_laser.pgm)
-for k in 2 3 4 5 6 7 8; do frames+=("scene_laser_$k.pgm"); done
-numbers=$(awk '{ for (i = 3; i <= NF; ++i) printf " %s", $i }' "$night/tavrolinconfig.txt")
-for frame in "${frames[@]}"; do
-  single=$night/single-${frame%.pgm}
-  mkdir -p "$single"
-  ln -sf ../"$frame" "$single/$frame"
-  ln -sf ../scene_dark.pgm "$single/scene_dark.pgm"
-  cp "$night/tavrolinpath.txt" "$single/"
-  echo "$frame scene_dark.pgm$numbers" >"$single/tavrolinconfig.txt"
-done
-singles=()
-nights=()
-night_peak_kb=0
-single_peak_kb=0
-for ((i = 0; i < night_runs; ++i)); do
-  start=$(date +%s%N)
-  for frame in "${frames[@]}"; do
-    single=$night/single-${frame%.pgm}
-    (cd "$single" && /usr/bin/time -v -o time.txt "$exe" </dev/null >stdout.txt)
-    kb=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$single/time.txt")
-    [ "$kb" -gt "$single_peak_kb" ] && single_peak_kb=$kb
-  done
-  end=$(date +%s%N)
-  singles+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')")
-  start=$(date +%s%N)
-  (cd "$night" && /usr/bin/time -v -o night-time.txt "$night_exe" --jobs 2 --dark scene_dark.pgm \
-     --out night-out "${frames[@]}" </dev/null >night-stdout.txt) || true
-  end=$(date +%s%N)
-  nights+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }')")
-  kb=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$night/night-time.txt")
-  [ "$kb" -gt "$night_peak_kb" ] && night_peak_kb=$kb
-done
-single_median=$(printf '%s\n' "${singles[@]}" | median_of)
-night_median=$(printf '%s\n' "${nights[@]}" | median_of)
-echo
-echo "night of 8 frames, one dark, $night_runs runs each (tavrolin-night: $night_exe)"
-printf '%-28s %12s %14s\n' case "median s" "peak RSS MB"
-printf '%-28s %12s %14s\n' "8 single tavrolin runs" "$single_median" \
-  "$(awk -v k="$single_peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
-printf '%-28s %12s %14s\n' "tavrolin-night --jobs 2" "$night_median" \
-  "$(awk -v k="$night_peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
-awk -v n="$night_median" -v s="$single_median" -v pn="$night_peak_kb" -v ps="$single_peak_kb" 'BEGIN {
-  printf "ratio night / (8 single runs / 2): %.3f (target at most 1.15)\n", n / (s / 2)
-  printf "peak memory of the largest worker / single run: %.3f (target at most 1.20)\n", pn / ps
-}'
+scripts/bench_night.sh "$(dirname "$night_exe")" "$night_runs"

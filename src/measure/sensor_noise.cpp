@@ -45,16 +45,12 @@ std::pair<int32_t, int32_t> Greens(const ImagePlane& plane, int32_t x0, int32_t 
 }
 
 // The two greens' difference of the cells [first, end) of cell row cy: the laser's
-// less the dark's, d[cx - first].
-void Net_differences(int32_t cy, int32_t first, int32_t end, int32_t* d)
+// (`laser[cx]`, G1 - G2) less the dark's, into d[cx - first].
+void Net_differences(int32_t cy, int32_t first, int32_t end, const int32_t* laser, int32_t* d)
 {
-    const size_t top = size_t(hsize) * size_t(2 * cy), bottom = top + size_t(hsize);
-    const unsigned char* laser = value.stored();
-    for (int32_t cx = first; cx < end; ++cx) {
-        const size_t x0 = size_t(2 * cx);
-        d[cx - first] = int32_t{Stored_sample(laser, top + x0 + 1)} - Stored_sample(laser, bottom + x0);
-    }
+    for (int32_t cx = first; cx < end; ++cx) d[cx - first] = laser[cx];
     if (value_bckg.empty()) return;
+    const size_t top = size_t(hsize) * size_t(2 * cy), bottom = top + size_t(hsize);
     const unsigned char* dark = value_bckg.stored();
     for (int32_t cx = first; cx < end; ++cx) {
         const size_t x0 = size_t(2 * cx);
@@ -159,9 +155,11 @@ void Sampled_sky_cells(int32_t step, Visit visit)
 }
 
 // The usable cells row by row with their local levels, the mean laser green level of
-// the 7 x 7 cells around each: visit(cy, row, level), where level[cx - row.first] is
-// the level of cell cx of the cells [row.first, row.end), those in the beam's
-// keep-out [row.beam_first, row.beam_end) included but not to be used.
+// the 7 x 7 cells around each: visit(cy, row, level, laser), where level[cx - row.first]
+// is the level of cell cx of the cells [row.first, row.end), those in the beam's
+// keep-out [row.beam_first, row.beam_end) included but not to be used, and laser[cx]
+// the laser's G1 - G2 of cell cx. The laser picture is read once: each cell row's
+// green sums and differences are kept while the box reaches the row.
 template <typename Visit>
 void Sky_rows(Visit visit)
 {
@@ -181,22 +179,35 @@ void Sky_rows(Visit visit)
         }
     }
     if (last < 0) return;
+    // The cell rows the box spans and the one it just left: per cell, G1 + G2 and G1 - G2.
+    constexpr int32_t kept = 2 * box_half + 2;
+    std::vector<std::vector<int32_t>> sums(kept, std::vector<int32_t>(size_t(columns), 0));
+    std::vector<std::vector<int32_t>> differences(kept, std::vector<int32_t>(size_t(columns), 0));
     // Sums of the two greens over 7 cell rows, per cell column.
     std::vector<int32_t> column_sums(size_t(columns), 0);
-    const auto add_row = [&](int32_t cy, int32_t sign) {
+    const auto add_row = [&](int32_t cy) {
         const size_t top = size_t(hsize) * size_t(2 * cy);
         const size_t bottom = top + size_t(hsize);
+        int32_t* sum = sums[size_t(cy % kept)].data();
+        int32_t* difference = differences[size_t(cy % kept)].data();
         for (int32_t cx = left; cx < right; ++cx) {
             const size_t x0 = size_t(2 * cx);
-            column_sums[size_t(cx)] += sign * (int32_t{Stored_sample(laser, top + x0 + 1)} + Stored_sample(laser, bottom + x0));
+            const int32_t g1 = Stored_sample(laser, top + x0 + 1), g2 = Stored_sample(laser, bottom + x0);
+            sum[cx] = g1 + g2;
+            difference[cx] = g1 - g2;
+            column_sums[size_t(cx)] += sum[cx];
         }
+    };
+    const auto remove_row = [&](int32_t cy) {
+        const int32_t* sum = sums[size_t(cy % kept)].data();
+        for (int32_t cx = left; cx < right; ++cx) column_sums[size_t(cx)] -= sum[cx];
     };
     const double cells = double((2 * box_half + 1) * (2 * box_half + 1));
     std::vector<double> levels(static_cast<size_t>(columns));
-    for (int32_t cy = first - box_half; cy < first + box_half; ++cy) add_row(cy, 1);
+    for (int32_t cy = first - box_half; cy < first + box_half; ++cy) add_row(cy);
     for (int32_t cy = first; cy <= last; ++cy) {
-        add_row(cy + box_half, 1);
-        if (cy > first) add_row(cy - box_half - 1, -1);
+        add_row(cy + box_half);
+        if (cy > first) remove_row(cy - box_half - 1);
         const SkyRow row = Sky_row(sky, cy);
         if (row.first >= row.end) continue;
         int64_t box = 0;
@@ -206,7 +217,7 @@ void Sky_rows(Visit visit)
             if (cx > row.first) box -= column_sums[size_t(cx - box_half - 1)];
             levels[size_t(cx - row.first)] = 0.5 * double(box) / cells - zero_level_G;
         }
-        visit(cy, row, levels.data());
+        visit(cy, row, levels.data(), differences[size_t(cy % kept)].data());
     }
 }
 
@@ -390,8 +401,8 @@ SensorNoise Measure_sensor_noise(double imposed_gain)
                 sky[b].Add(difference[i], l);
             }
         };
-        Sky_rows([&](int32_t cy, const SkyRow& row, const double* level) {
-            Net_differences(cy, row.first, row.end, d.data());
+        Sky_rows([&](int32_t cy, const SkyRow& row, const double* level, const int32_t* laser) {
+            Net_differences(cy, row.first, row.end, laser, d.data());
             // The cells left and right of the beam's keep-out.
             const int32_t left_end = std::clamp(row.beam_first, row.first, row.end);
             const int32_t right_first = std::clamp(row.beam_end, left_end, row.end);
