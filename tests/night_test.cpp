@@ -645,3 +645,45 @@ TEST(Quicklook, PicturePartsFromTheCorrectedPicture)
     png_image_free(&image);
     scene::Remove_folder(folder);
 }
+
+// A frame wide enough to be reduced (4 x 4 pixels a reduced pixel) takes every second
+// row: each reduced pixel is the mean of its block's columns over rows 4b and 4b + 2,
+// and no block is left without a row.
+TEST(Quicklook, ReducedPictureFromEverySecondRowOfItsBlocks)
+{
+    const std::string folder = scene::Make_folder();
+    Use_small_frame();
+    hsize = 3200;
+    vsize = 64;
+    value.assign(size_t(hsize) * vsize, 0);
+    for (int32_t y = 0; y < vsize; ++y) {
+        for (int32_t x = 0; x < hsize; ++x) value.set(size_t(y) * hsize + x, uint16_t(1000 + 300 * y + 3 * x));
+    }
+    laserpath = {{3150, 10}, {3150, 50}};
+    product_folder = folder;
+    ASSERT_EQ(Write_corrected_PGM().reason, "");
+    product_folder.clear();
+    ASSERT_EQ(Write_quicklook(folder + "/quicklook.png", 3150, 30).reason, "");
+    const std::vector<uint16_t> corrected = Pgm_samples(folder + "/linearlyscaledG.PGM", hsize, vsize);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, (folder + "/quicklook.png").c_str()), 0);
+    image.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0);
+    const uint32_t top = (image.height - 16) / 2;   // the reduced part: 800 x 16, centred
+    double worst = 0.0;
+    for (int32_t b = 0; b < 16; ++b) {
+        for (int32_t c = 0; c < 700; c += 50) {
+            double sum = 0.0;
+            for (const int32_t y : {4 * b, 4 * b + 2}) {
+                for (int32_t x = 4 * c; x < 4 * c + 4; ++x) sum += corrected[size_t(y) * hsize + x];
+            }
+            const double grey = 255.0 * std::pow(sum / 8.0 / 65535.0, 1.0 / 2.2);
+            worst = std::max(worst, std::fabs(rgb[3 * ((top + uint32_t(b)) * image.width + uint32_t(c)) + 1] - grey));
+        }
+    }
+    EXPECT_LT(worst, 1.01);
+    png_image_free(&image);
+    scene::Remove_folder(folder);
+}
