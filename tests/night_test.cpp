@@ -593,6 +593,27 @@ TEST(NightTimes, FrameTimesFromTheTimesFileElseTheFileAndTheClockOffset)
     scene::Remove_folder(folder);
 }
 
+// The corrected picture and the quicklook around (x, y) of the frame in the run state,
+// written into `folder` and read back: the corrected samples, the quicklook's RGB.
+struct Pictures {
+    std::vector<uint16_t> corrected;
+    png_image image{};
+    std::vector<unsigned char> rgb;
+};
+void Write_both_pictures(const std::string& folder, int32_t x, int32_t y, Pictures& pictures)
+{
+    product_folder = folder;
+    ASSERT_EQ(Write_corrected_PGM().reason, "");
+    product_folder.clear();
+    ASSERT_EQ(Write_quicklook(folder + "/quicklook.png", x, y).reason, "");
+    pictures.corrected = Pgm_samples(folder + "/linearlyscaledG.PGM", hsize, vsize);
+    pictures.image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&pictures.image, (folder + "/quicklook.png").c_str()), 0);
+    pictures.image.format = PNG_FORMAT_RGB;
+    pictures.rgb.resize(PNG_IMAGE_SIZE(pictures.image));
+    ASSERT_NE(png_image_finish_read(&pictures.image, nullptr, pictures.rgb.data(), 0, nullptr), 0);
+}
+
 // The quicklook of a small frame: the reduced part is the corrected picture (here
 // not reduced, every row taken) brightened, the red frame marks the crop, and the crop beside it
 // repeats each corrected pixel 2 x 2.
@@ -604,18 +625,11 @@ TEST(Quicklook, PicturePartsFromTheCorrectedPicture)
         for (int32_t x = 0; x < hsize; ++x) value.set(size_t(y) * hsize + x, uint16_t(50 * x + 37 * y + 7 * (x % 3)));
     }
     laserpath = {{30, 10}, {30, 20}};
-    product_folder = folder;
-    ASSERT_EQ(Write_corrected_PGM().reason, "");
-    product_folder.clear();
-    ASSERT_EQ(Write_quicklook(folder + "/quicklook.png", 30, 15).reason, "");
-    const std::vector<uint16_t> corrected = Pgm_samples(folder + "/linearlyscaledG.PGM", hsize, vsize);
-
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_NE(png_image_begin_read_from_file(&image, (folder + "/quicklook.png").c_str()), 0);
-    image.format = PNG_FORMAT_RGB;
-    std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
-    ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0);
+    Pictures pictures;
+    ASSERT_NO_FATAL_FAILURE(Write_both_pictures(folder, 30, 15, pictures));
+    const std::vector<uint16_t>& corrected = pictures.corrected;
+    const png_image& image = pictures.image;
+    const std::vector<unsigned char>& rgb = pictures.rgb;
     // 64 columns, 16 white, the crop (the whole frame: 2 (2 w + 36) is wider) twice.
     ASSERT_EQ(image.width, 64u + 16u + 128u);
     ASSERT_EQ(image.height, 80u);
@@ -642,7 +656,6 @@ TEST(Quicklook, PicturePartsFromTheCorrectedPicture)
     EXPECT_LT(worst, 1.01);
     EXPECT_EQ(red, 2 * 64 + 2 * 38) << "the crop's frame around the whole reduced picture";
     EXPECT_EQ(pixel(70, 30)[0] & pixel(70, 30)[1] & pixel(70, 30)[2], 255) << "the gap is white";
-    png_image_free(&image);
     scene::Remove_folder(folder);
 }
 
@@ -660,17 +673,11 @@ TEST(Quicklook, ReducedPictureFromEverySecondRowOfItsBlocks)
         for (int32_t x = 0; x < hsize; ++x) value.set(size_t(y) * hsize + x, uint16_t(1000 + 300 * y + 3 * x));
     }
     laserpath = {{3150, 10}, {3150, 50}};
-    product_folder = folder;
-    ASSERT_EQ(Write_corrected_PGM().reason, "");
-    product_folder.clear();
-    ASSERT_EQ(Write_quicklook(folder + "/quicklook.png", 3150, 30).reason, "");
-    const std::vector<uint16_t> corrected = Pgm_samples(folder + "/linearlyscaledG.PGM", hsize, vsize);
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_NE(png_image_begin_read_from_file(&image, (folder + "/quicklook.png").c_str()), 0);
-    image.format = PNG_FORMAT_RGB;
-    std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
-    ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0);
+    Pictures pictures;
+    ASSERT_NO_FATAL_FAILURE(Write_both_pictures(folder, 3150, 30, pictures));
+    const std::vector<uint16_t>& corrected = pictures.corrected;
+    const png_image& image = pictures.image;
+    const std::vector<unsigned char>& rgb = pictures.rgb;
     const uint32_t top = (image.height - 16) / 2;   // the reduced part: 800 x 16, centred
     double worst = 0.0;
     for (int32_t b = 0; b < 16; ++b) {
@@ -684,6 +691,5 @@ TEST(Quicklook, ReducedPictureFromEverySecondRowOfItsBlocks)
         }
     }
     EXPECT_LT(worst, 1.01);
-    png_image_free(&image);
     scene::Remove_folder(folder);
 }
