@@ -399,7 +399,7 @@ void Append_array(std::string& bytes, const std::vector<T>& values)
     static_assert(std::is_trivially_copyable_v<T>);
     const uint64_t count = values.size();
     bytes.append(reinterpret_cast<const char*>(&count), sizeof count);
-    bytes.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+    if (!values.empty()) bytes.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
 }
 
 template <typename T>
@@ -411,7 +411,7 @@ bool Take_array(const std::string& bytes, size_t& at, std::vector<T>& values)
     at += sizeof count;
     if (count > (bytes.size() - at) / sizeof(T)) return false;
     values.resize(size_t(count));
-    std::memcpy(values.data(), bytes.data() + at, size_t(count) * sizeof(T));
+    if (count > 0) std::memcpy(values.data(), bytes.data() + at, size_t(count) * sizeof(T));
     at += size_t(count) * sizeof(T);
     return true;
 }
