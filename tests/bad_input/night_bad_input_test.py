@@ -263,7 +263,7 @@ def a_full_disk_was_never_named(folder):
     sparse_pgm(os.path.join(folder, "d2.pgm"))
     cases = [("master_dark.pgm", ["--dark", "d1.pgm", "--dark", "d2.pgm", "f.pgm"], 6),
              ("night.json", ["a.pgm"], 6), ("night_profile.tsv", ["a.pgm"], 6), ("night.nc", ["a.pgm"], 6),
-             ("tavrolin_data.txt", ["a.pgm"], 2), ("0.json", ["a.pgm"], 2)]
+             ("tavrolin_data.txt", ["a.pgm"], 2), ("0.result", ["a.pgm"], 2)]
     if shutil.which("gnuplot"):
         cases.append(("night_map.png", ["a.pgm"], 6))
     # HDF5 (under night.nc) keeps a block it allocated when it can't create its file:
@@ -276,7 +276,7 @@ def a_full_disk_was_never_named(folder):
         r = run(["--out", "o", "--no-pictures"] + arguments, folder, env=env)
         said = r.stdout + r.stderr
         check(r.returncode == code and b"No space left on device" in said and full.encode() in said or
-              full == "0.json" and b"could not write its result: No space left on device" in r.stdout,
+              full == "0.result" and b"could not write its result: No space left on device" in r.stdout,
               "%s: exit %d %r" % (full, r.returncode, said))
         if code == 2:   # a frame failed: night.json gives the reason too
             message = night_record(os.path.join(folder, "o"))["frames"][0]["message"]
