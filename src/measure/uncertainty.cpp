@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <random>
 #include <utility>
