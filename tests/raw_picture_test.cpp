@@ -95,38 +95,21 @@ void Expect_samples(RawPicture& raw, const std::string& name)
 // (height / 2) samples.
 std::string Tiled_dng(const std::vector<std::string>& streams)
 {
-    std::string file("II*\0\x08\0\0\0", 8);
-    const auto put16 = [&](uint32_t v) {
-        file.push_back(char(v & 0xFF));
-        file.push_back(char(v >> 8 & 0xFF));
-    };
-    const auto put32 = [&](uint32_t v) {
-        put16(v & 0xFFFF);
-        put16(v >> 16);
-    };
     constexpr uint32_t entries = 16;
     const uint32_t text_at = 8 + 2 + entries * 12 + 4, offsets_at = text_at + 16, counts_at = offsets_at + 16;
-    put16(entries);
-    const uint32_t directory[entries][4] = {
+    std::string file = scene::Tiff_directory({
         {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)}, {258, 3, 1, 16},
         {259, 3, 1, 7}, {262, 3, 1, 32803}, {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {277, 3, 1, 1},
         {322, 4, 1, uint32_t(width / 2)}, {323, 4, 1, uint32_t(height / 2)}, {324, 4, 4, offsets_at},
         {325, 4, 4, counts_at}, {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
-        {50706, 1, 4, 1 | 4 << 8}};
-    for (const auto& entry : directory) {
-        put16(entry[0]);
-        put16(entry[1]);
-        put32(entry[2]);
-        put32(entry[3]);
-    }
-    put32(0);
+        {50706, 1, 4, 1 | 4 << 8}});
     file += std::string("TAVROLIN\0test\0\0", 16);
     uint32_t at = counts_at + 16;
     for (const std::string& stream : streams) {
-        put32(at);
+        scene::Put_le32(file, at);
         at += uint32_t(stream.size());
     }
-    for (const std::string& stream : streams) put32(uint32_t(stream.size()));
+    for (const std::string& stream : streams) scene::Put_le32(file, uint32_t(stream.size()));
     for (const std::string& stream : streams) file += stream;
     return file;
 }

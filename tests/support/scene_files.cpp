@@ -63,36 +63,42 @@ std::string Dng_directory_first(int32_t width, int32_t height,
     return Dng_with_strip(width, height, samples, lossless_jpeg ? 7 : 1);
 }
 
-std::string Dng_with_strip(int32_t width, int32_t height, const std::string& strip, uint16_t compression)
+void Put_le32(std::string& to, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) to.push_back(char(value >> shift & 0xFF));
+}
+
+std::string Tiff_directory(const std::vector<std::array<uint32_t, 4>>& entries)
 {
     std::string file("II*\0\x08\0\0\0", 8);
     const auto put16 = [&](uint32_t v) {
         file.push_back(char(v & 0xFF));
         file.push_back(char(v >> 8 & 0xFF));
     };
-    const auto put32 = [&](uint32_t v) {
-        put16(v & 0xFFFF);
-        put16(v >> 16);
-    };
+    put16(uint32_t(entries.size()));
+    for (const auto& entry : entries) {
+        put16(entry[0]);
+        put16(entry[1]);
+        Put_le32(file, entry[2]);
+        Put_le32(file, entry[3]);
+    }
+    Put_le32(file, 0);
+    return file;
+}
+
+std::string Dng_with_strip(int32_t width, int32_t height, const std::string& strip, uint16_t compression)
+{
     const std::string text = std::string("TAVROLIN\0test\0\0", 16);   // Make, Model (padded)
     constexpr uint32_t entries = 15;
     const uint32_t text_at = 8 + 2 + entries * 12 + 4;
     const uint32_t samples_at = text_at + uint32_t(text.size());
-    put16(entries);
-    const uint32_t directory[entries][4] = {
+    const std::string file = Tiff_directory({
         {254, 4, 1, 0}, {256, 4, 1, uint32_t(width)}, {257, 4, 1, uint32_t(height)},
         {258, 3, 1, 16}, {259, 3, 1, compression}, {262, 3, 1, 32803},   // CFA
         {271, 2, 9, text_at}, {272, 2, 5, text_at + 9}, {273, 4, 1, samples_at},
         {277, 3, 1, 1}, {278, 4, 1, uint32_t(height)}, {279, 4, 1, uint32_t(strip.size())},
         {33421, 3, 2, 2 | 2 << 16}, {33422, 1, 4, 0 | 1 << 8 | 1 << 16 | 2 << 24},
-        {50706, 1, 4, 1 | 4 << 8}};   // DNG 1.4
-    for (const auto& entry : directory) {
-        put16(entry[0]);
-        put16(entry[1]);
-        put32(entry[2]);
-        put32(entry[3]);
-    }
-    put32(0);
+        {50706, 1, 4, 1 | 4 << 8}});   // DNG 1.4
     return file + text + strip;
 }
 

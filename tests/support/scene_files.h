@@ -1,6 +1,7 @@
 // Writing the input files of a run into a folder: pictures, configuration, path.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,6 +33,12 @@ std::string Dng_directory_first(int32_t width, int32_t height,
 // The same DNG holding `strip` as its samples' data, the compression tag `compression`
 // (1 none, 7 lossless JPEG).
 std::string Dng_with_strip(int32_t width, int32_t height, const std::string& strip, uint16_t compression);
+
+// Appends `value` as 4 bytes, least significant first, as a little-endian TIFF holds it.
+void Put_le32(std::string& to, uint32_t value);
+// A little-endian TIFF's header and its one directory of `entries`, each {tag, type,
+// count, value}; what the directory points to follows it.
+std::string Tiff_directory(const std::vector<std::array<uint32_t, 4>>& entries);
 
 // Samples as a lossless JPEG stream as DNG writers make it: one component of 16 bits,
 // predictor 1, one Huffman table (5-bit codes for the 17 difference sizes). In parts,
