@@ -14,6 +14,7 @@
 #include "model/bayer.h"
 #include "model/lens.h"
 #include "model/levels.h"
+#include "model/row_clones.h"
 #include "measure/beam_signal.h"
 #include "measure/beam_table.h"
 #include "measure/sensor_noise.h"
@@ -337,6 +338,18 @@ RowNoise Row_noise(int32_t y, int32_t x_P, const std::vector<float>& side_values
     return noise;
 }
 
+// The highest of the stored samples start to end - 1.
+TAVROLIN_ROW_CLONES
+uint16_t Highest_sample(const unsigned char* samples, size_t start, size_t end)
+{
+    uint16_t highest = 0;
+    for (size_t i = start; i < end; ++i) {
+        const uint16_t sample = Stored_sample(samples, i);
+        highest = sample > highest ? sample : highest;
+    }
+    return highest;
+}
+
 }  // namespace
 
 double Median_variance_factor(const std::vector<int32_t>& multiplicities)
@@ -427,9 +440,16 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
     // pixels that happened to share the highest level of a smooth tail are not.
     const int32_t highest = static_cast<int32_t>(maxvalue);
     std::vector<size_t> top(size_t(pile_up_levels) + 1, 0);   // samples at highest - 0, 1, ...
-    for (size_t i = 0; i < value.size(); ++i) {
-        const int32_t below = highest - int32_t{value[i]};
-        if (below <= pile_up_levels) ++top[size_t(below)];
+    const size_t width = size_t(std::max(hsize, 0));
+    for (size_t start = 0; start < value.size(); start += width) {
+        // Most rows hold no sample near the highest: a row is counted only when its
+        // own highest, found by a loop that vectorises, comes near.
+        const size_t end = std::min(start + width, value.size());
+        if (highest - int32_t{Highest_sample(value.stored(), start, end)} > pile_up_levels) continue;
+        for (size_t i = start; i < end; ++i) {
+            const int32_t below = highest - int32_t{value[i]};
+            if (below <= pile_up_levels) ++top[size_t(below)];
+        }
     }
     const size_t at_highest = top[0];
     const size_t most_below = *std::max_element(top.begin() + 1, top.end());

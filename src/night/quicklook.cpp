@@ -100,6 +100,7 @@ bool Write_png(std::FILE* stream, Picture& picture)
     // A quicklook is written for every frame of the night: zlib's fastest level
     // costs a third of the default's time for a file a fifth larger.
     png_set_compression_level(png, 1);
+    png_set_filter(png, 0, PNG_FILTER_UP);
     png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
