@@ -98,7 +98,9 @@ bool Write_png(std::FILE* stream, Picture& picture)
     png_set_IHDR(png, info, uint32_t(picture.width), uint32_t(picture.height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // A quicklook is written for every frame of the night: zlib's fastest level
-    // costs a third of the default's time for a file a fifth larger.
+    // costs a third of the default's time for a file a fifth larger. Each row is
+    // filtered against the one above only, instead of trying every filter on every
+    // row: that costs a third of the filtering for a file 1 % larger.
     png_set_compression_level(png, 1);
     png_set_filter(png, 0, PNG_FILTER_UP);
     png_set_rows(png, info, rows.data());
