@@ -58,12 +58,22 @@ public:
             }
             steps_[size_t(k - 1)] = Value(at);
         }
+        // The grey at the foot of each of `buckets` equal parts of [0, 1]: a pixel's
+        // search starts there and passes a step or two at most.
+        for (size_t b = 0; b <= buckets; ++b) {
+            const double foot = double(b) / buckets;
+            bucket_grey_[b] = static_cast<unsigned char>(std::upper_bound(steps_.begin(), steps_.end(), foot) -
+                                                         steps_.begin());
+        }
     }
     unsigned char operator()(double value, double m) const
     {
         if (!(m > 0.0) || !(value > 0.0)) return 0;
         const double q = std::min(value / m, 1.0);
-        return static_cast<unsigned char>(std::upper_bound(steps_.begin(), steps_.end(), q) - steps_.begin());
+        // (q times a power of two is exact, so the bucket's foot is never above q.)
+        size_t grey = bucket_grey_[static_cast<size_t>(q * buckets)];
+        while (grey < steps_.size() && steps_[grey] <= q) ++grey;
+        return static_cast<unsigned char>(grey);
     }
 
 private:
@@ -79,7 +89,9 @@ private:
         std::memcpy(&value, &bits, sizeof value);
         return value;
     }
-    std::array<double, 255> steps_{};   // steps_[k - 1]: the least fraction of grey k
+    static constexpr size_t buckets = 4096;   // a power of two
+    std::array<double, 255> steps_{};          // steps_[k - 1]: the least fraction of grey k
+    std::array<unsigned char, buckets + 1> bucket_grey_{};
 };
 
 // Writes `picture` as PNG to the product file's stream; false when libpng fails.
@@ -184,10 +196,10 @@ Failure Write_quicklook(const std::string& name, int32_t x, int32_t y)
         picture.Set(fx + fw, small_top + r, 255, 0, 0);
     }
     const int32_t left = small_w + gap;
-    for (int32_t r = 0; r < 2 * crop_h; ++r) {
-        for (int32_t c = 0; c < 2 * crop_w; ++c) {
-            const unsigned char g = Grey(crop[size_t(r / 2) * size_t(crop_w) + size_t(c / 2)], m);
-            picture.Set(left + c, crop_top + r, g, g, g);
+    for (int32_t r = 0; r < crop_h; ++r) {
+        for (int32_t c = 0; c < crop_w; ++c) {   // each pixel of the crop as 2 x 2
+            const unsigned char g = Grey(crop[size_t(r) * size_t(crop_w) + size_t(c)], m);
+            for (int32_t k = 0; k < 4; ++k) picture.Set(left + 2 * c + k % 2, crop_top + 2 * r + k / 2, g, g, g);
         }
     }
 
