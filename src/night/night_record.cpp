@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <limits>
 #include <type_traits>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <openssl/evp.h>
 
@@ -144,11 +146,14 @@ uint64_t Bytes_to_hash(const std::string& name, uint64_t size)
     return bytes;
 }
 
-Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigned char* held, size_t held_size)
+Failure Read_file_stamp(const std::string& name, FileFacts& facts)
 {
     const Failure cannot{exit_bad_picture, "Can't read the file '" + name + "'"};
     struct stat status;
     if (stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return cannot;
+    const int descriptor = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return cannot;
+    close(descriptor);
     facts.size = static_cast<uint64_t>(status.st_size);
     char stamp[64];
     std::tm utc;
@@ -157,7 +162,12 @@ Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigne
     std::snprintf(stamp + length, sizeof stamp - length, ".%09ldZ", long(status.st_mtim.tv_nsec));
     facts.modified = stamp;
     facts.hashed = Bytes_to_hash(name, facts.size);
+    return {};
+}
 
+Failure Hash_file(const std::string& name, FileFacts& facts, const unsigned char* held, size_t held_size)
+{
+    const Failure cannot{exit_bad_picture, "Can't read the file '" + name + "'"};
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     bool read = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
     if (held != nullptr && held_size >= facts.hashed) {
@@ -184,6 +194,12 @@ Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigne
     if (!read) return cannot;
     facts.sha256 = Hex(digest, digest_length);
     return {};
+}
+
+Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigned char* held, size_t held_size)
+{
+    if (Failure failure = Read_file_stamp(name, facts)) return failure;
+    return Hash_file(name, facts, held, held_size);
 }
 
 json Facts_to_json(const std::string& name, const FileFacts& facts)

@@ -40,6 +40,11 @@ std::string Json_text(const std::string& text);
 // when they reach that far, else read. Fails (code 2) when they can't be had.
 Failure Read_file_facts(const std::string& name, FileFacts& facts, const unsigned char* held = nullptr,
                         size_t held_size = 0);
+// The same in two steps: the file's size, time and the bytes its checksum will cover
+// (failing when it is no regular file that can be opened), then the checksum.
+Failure Read_file_stamp(const std::string& name, FileFacts& facts);
+Failure Hash_file(const std::string& name, FileFacts& facts, const unsigned char* held = nullptr,
+                  size_t held_size = 0);
 nlohmann::json Facts_to_json(const std::string& name, const FileFacts& facts);
 
 struct FrameRecord {

@@ -516,8 +516,9 @@ Failure Prepare_folder_and_inputs(Night& night)
                                      {"path", night.options.path}, {"times", night.options.times}}) {
         if (!file.empty() && !Read_file_facts(file, facts)) night.settings_inputs.emplace_back(role, NightInput{file, facts});
     }
+    // The darks are hashed while the first frames are measured.
     for (const std::string& dark : night.darks) {
-        if (Failure failure = Read_file_facts(dark, facts)) return No_frame(failure);
+        if (Failure failure = Read_file_stamp(dark, facts)) return No_frame(failure);
         night.dark_inputs.push_back(NightInput{dark, facts});
     }
     return {};
@@ -535,7 +536,7 @@ Failure Prepare_dark(Night& night)
             failure.reason = Shown(With_reason(failure));
             return failure;
         }
-        night.has_master_dark = !Read_file_facts(night.dark, night.master_dark);
+        night.has_master_dark = !Read_file_stamp(night.dark, night.master_dark);
     }
     if (night.dark.size() >= size_t(filename_capacity)) {
         return Usage("the dark's name is longer than " + std::to_string(filename_capacity - 1) + " characters");
@@ -571,8 +572,22 @@ Failure Measure_night(Night& night)
     night.work_folder = results;
     // What every frame's rows share is worked out once; the workers inherit it.
     Prepare_window_correlations();
-    night.records = Measure_frames(night.frames, night.options.jobs, night.preamble, results);
+    // The night's own reading of the darks doesn't hold up the frames.
+    Failure unread_dark;
+    const auto hash_darks = [&night, &unread_dark]() {
+        for (NightInput& dark : night.dark_inputs) {
+            if (Failure failure = Hash_file(dark.file, dark.facts); failure && !unread_dark) unread_dark = failure;
+        }
+        if (night.has_master_dark) night.has_master_dark = !Hash_file(night.dark, night.master_dark);
+    };
+    night.records = Measure_frames(night.frames, night.options.jobs, night.preamble, results, hash_darks);
     for (size_t i = 0; i < night.records.size(); ++i) night.records[i].dated = night.frames[i].dated;
+    if (unread_dark) {
+        // A dark that went between its first look and its hash: the night ends as
+        // it would have had it gone before, and takes away what it began.
+        End_night_cleanup();
+        return No_frame(unread_dark);
+    }
     return {};
 }
 

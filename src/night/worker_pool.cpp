@@ -142,7 +142,8 @@ FrameRecord Without_result(int status)
 // Measures every frame in up to `jobs` worker processes at a time; the records come
 // back in command-line order.
 std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, unsigned jobs,
-                                        const std::string& preamble, const std::string& results)
+                                        const std::string& preamble, const std::string& results,
+                                        const std::function<void()>& meanwhile)
 {
     std::vector<FrameRecord> records(frames.size());
     std::vector<bool> done(frames.size(), false);
@@ -153,6 +154,7 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
     auto result_file = [&](size_t i) { return results + "/" + std::to_string(i) + ".result"; };
     const pid_t night = getpid();
     int tries = 0;   // of starting a worker while none runs
+    bool meanwhile_due = static_cast<bool>(meanwhile);
     while (finished < frames.size()) {
         while (running.size() < jobs && next < frames.size()) {
             std::cout.flush();
@@ -186,6 +188,10 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
             }
             ++next;
         }
+        if (meanwhile_due) {
+            meanwhile_due = false;
+            meanwhile();
+        }
         if (running.empty()) continue;
         int status = 0;
         const pid_t child = waitpid(-1, &status, 0);
@@ -214,6 +220,7 @@ std::vector<FrameRecord> Measure_frames(const std::vector<NightFrame>& frames, u
         }
         progress.Show(finished);
     }
+    if (meanwhile_due) meanwhile();
     progress.Clear();
     for (; printed < frames.size(); ++printed) std::cout << Frame_line(records[printed]) << std::endl;
     progress.End();
