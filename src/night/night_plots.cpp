@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <limits>
 #include <map>
@@ -190,47 +192,68 @@ void Finish_drawings(const PlotScript& script, bool drawn, std::vector<Failure>&
     }
 }
 
-// Runs the scripts in `folder`, each in a gnuplot of its own, up to `jobs` at once;
-// with one job, all of them in one gnuplot, which then starts only once. Renames each
-// drawing over its picture, then removes the scripts and what is left of the drawings.
-// The failures, none when every picture was drawn.
-std::vector<Failure> Run_scripts(const std::string& folder, const std::string& work_folder,
-                                 std::vector<PlotScript> scripts, unsigned jobs)
-{
+}  // namespace
+
+// The scripts being run in `folder`, each in a gnuplot of its own, up to `jobs` at
+// once; with one job, all of them in one gnuplot, which then starts only once.
+struct NightDrawings::Runs {
+    std::string folder;
+    std::string work_folder;
+    unsigned jobs = 1;
+    std::vector<PlotScript> scripts;
+    std::vector<Drawing> all;                          // every drawing of the scripts
+    std::vector<std::pair<pid_t, size_t>> running;     // gnuplot and its script
+    size_t next = 0;                                   // the first script not started
     std::vector<Failure> failures;
-    std::vector<Drawing> all;
-    for (const PlotScript& script : scripts) all.insert(all.end(), script.drawings.begin(), script.drawings.end());
-    if (jobs <= 1 && scripts.size() > 1) {
-        PlotScript joined{scripts.front().file, std::string(), all};
-        // Each script starts from gnuplot's defaults, as in a gnuplot of its own.
-        for (const PlotScript& script : scripts) joined.text += "reset\n" + script.text;
-        scripts.assign(1, joined);
-    }
-    std::vector<std::pair<pid_t, size_t>> running;
-    const auto finish_one = [&]() {
+
+    // Renames the oldest running script's drawings over their pictures once its
+    // gnuplot has ended, and removes the script.
+    void Finish_one()
+    {
         const auto [child, index] = running.front();
         running.erase(running.begin());
         Finish_drawings(scripts[index], Wait_gnuplot(child), failures);
         std::remove(scripts[index].file.c_str());
-    };
-    for (size_t i = 0; i < scripts.size(); ++i) {
-        if (Failure failure = Write_product_file(scripts[i].file, scripts[i].text)) {
-            failures.push_back(Not_drawn(scripts[i].file, failure.error));
-            continue;
+    }
+    // Takes the scripts and starts the first ones.
+    void Begin(std::vector<PlotScript> to_run)
+    {
+        for (const PlotScript& script : to_run) all.insert(all.end(), script.drawings.begin(), script.drawings.end());
+        if (jobs <= 1 && to_run.size() > 1) {
+            PlotScript joined{to_run.front().file, std::string(), all};
+            // Each script starts from gnuplot's defaults, as in a gnuplot of its own.
+            for (const PlotScript& script : to_run) joined.text += "reset\n" + script.text;
+            to_run.assign(1, joined);
         }
-        if (running.size() >= std::max(jobs, 1u)) finish_one();
-        const pid_t child = Start_gnuplot(folder, Base_name(work_folder) + "/" + Base_name(scripts[i].file));
-        if (child < 0) {
-            Finish_drawings(scripts[i], false, failures);
-            std::remove(scripts[i].file.c_str());
-        } else {
-            running.emplace_back(child, i);
+        scripts = std::move(to_run);
+        Start_scripts(false);
+    }
+    // Starts scripts while fewer than `jobs` run; with `all_of_them`, waits for
+    // running ones to make room until every script is started.
+    void Start_scripts(bool all_of_them)
+    {
+        for (; next < scripts.size(); ++next) {
+            if (running.size() >= std::max(jobs, 1u)) {
+                if (!all_of_them) return;
+                Finish_one();
+            }
+            PlotScript& script = scripts[next];
+            if (Failure failure = Write_product_file(script.file, script.text)) {
+                failures.push_back(Not_drawn(script.file, failure.error));
+                continue;
+            }
+            const pid_t child = Start_gnuplot(folder, Base_name(work_folder) + "/" + Base_name(script.file));
+            if (child < 0) {
+                Finish_drawings(script, false, failures);
+                std::remove(script.file.c_str());
+            } else {
+                running.emplace_back(child, next);
+            }
         }
     }
-    while (!running.empty()) finish_one();
-    Remove_drawings(all);
-    return failures;
-}
+};
+
+namespace {
 
 // The value at fraction q of the sorted values (0 for none).
 double Quantile(std::vector<double> values, double q)
@@ -578,18 +601,44 @@ Failure Scattering_plot_script(const std::string& folder, const std::string& wor
 
 }  // namespace
 
-std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
-                                         const std::vector<FrameRecord>& frames,
-                                         const std::vector<ProfileRow>& profile,
-                                         const std::vector<RowScattering>& scattering,
-                                         const std::vector<double>& fit_model, const std::string& fit_text,
-                                         bool has_beta, bool has_fit, unsigned jobs)
+NightDrawings::NightDrawings() = default;
+NightDrawings::~NightDrawings()
 {
-    std::vector<Failure> failures;
+    Abandon();
+}
+
+void NightDrawings::Abandon() noexcept
+{
+    if (!runs_) return;
+    // Nothing here allocates: this may run while an exception (memory run out) unwinds.
+    for (const auto& [child, index] : runs_->running) {
+        kill(child, SIGTERM);
+        Wait_gnuplot(child);
+    }
+    runs_->running.clear();
+    EndingSignalsHeld held;
+    for (const PlotScript& script : runs_->scripts) std::remove(script.file.c_str());
+    for (const Drawing& drawing : runs_->all) std::remove(drawing.temporary.c_str());
+    // Unwinding, the temporaries of drawings not yet handed over are left to the
+    // night's ending, which removes every one it was told of.
+    if (std::uncaught_exceptions() == 0) Forget_night_temporaries();
+    runs_.reset();
+}
+
+void NightDrawings::Start(const std::string& folder, const std::string& work_folder,
+                          const std::vector<FrameRecord>& frames, const std::vector<ProfileRow>& profile,
+                          const std::vector<RowScattering>& scattering, const std::vector<double>& fit_model,
+                          const std::string& fit_text, bool has_beta, bool has_fit, unsigned jobs)
+{
+    runs_ = std::make_unique<Runs>();
+    runs_->folder = folder;
+    runs_->work_folder = work_folder;
+    runs_->jobs = jobs;
+    std::vector<Failure>& failures = runs_->failures;
     const std::string profile_data = work_folder + "/night_profile.dat";
     if (Failure failure = Write_product_file(profile_data, Profile_data(profile, scattering, fit_model))) {
         failures.push_back(Not_drawn(profile_data, failure.error));
-        return failures;
+        return;
     }
     std::vector<PlotScript> scripts;
     if (Failure failure = Night_plot_scripts(folder, work_folder, frames, profile, profile_data, scripts)) {
@@ -598,9 +647,30 @@ std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::s
     if (Failure failure = Scattering_plot_script(folder, work_folder, profile_data, fit_text, has_beta, has_fit, scripts)) {
         failures.push_back(failure);
     }
-    for (Failure& failure : Run_scripts(folder, work_folder, scripts, jobs)) failures.push_back(failure);
+    runs_->Begin(std::move(scripts));
+}
+
+std::vector<Failure> NightDrawings::Finish()
+{
+    if (!runs_) return {};
+    const std::unique_ptr<Runs> runs = std::move(runs_);
+    runs->Start_scripts(true);
+    while (!runs->running.empty()) runs->Finish_one();
+    Remove_drawings(runs->all);
     for (const char* data : {"/night_curtain.dat", "/night_residuals.dat", "/night_profile.dat"}) {
-        std::remove((work_folder + data).c_str());
+        std::remove((runs->work_folder + data).c_str());
     }
-    return failures;
+    return runs->failures;
+}
+
+std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
+                                         const std::vector<FrameRecord>& frames,
+                                         const std::vector<ProfileRow>& profile,
+                                         const std::vector<RowScattering>& scattering,
+                                         const std::vector<double>& fit_model, const std::string& fit_text,
+                                         bool has_beta, bool has_fit, unsigned jobs)
+{
+    NightDrawings drawings;
+    drawings.Start(folder, work_folder, frames, profile, scattering, fit_model, fit_text, has_beta, has_fit, jobs);
+    return drawings.Finish();
 }

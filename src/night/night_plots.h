@@ -4,6 +4,7 @@
 // 'night_scattering.png', the scattering function against its molecular reference.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,3 +32,27 @@ std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::s
                                          const std::vector<RowScattering>& scattering,
                                          const std::vector<double>& fit_model, const std::string& fit_text,
                                          bool has_beta, bool has_fit, unsigned jobs);
+
+// The same in two steps, so that the night can go on with its own work while gnuplot
+// draws: Start writes the data and scripts and starts the first gnuplots; Finish
+// starts the rest, waits for all of them and gives the failures. A drawing started
+// and not finished is abandoned when it goes.
+class NightDrawings {
+public:
+    NightDrawings();
+    ~NightDrawings();
+    NightDrawings(const NightDrawings&) = delete;
+    NightDrawings& operator=(const NightDrawings&) = delete;
+    void Start(const std::string& folder, const std::string& work_folder, const std::vector<FrameRecord>& frames,
+               const std::vector<ProfileRow>& profile, const std::vector<RowScattering>& scattering,
+               const std::vector<double>& fit_model, const std::string& fit_text, bool has_beta, bool has_fit,
+               unsigned jobs);
+    std::vector<Failure> Finish();
+    // Stops the drawing: the gnuplots end and nothing of theirs is left, no picture
+    // is replaced.
+    void Abandon() noexcept;
+
+private:
+    struct Runs;
+    std::unique_ptr<Runs> runs_;
+};

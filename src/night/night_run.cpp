@@ -600,25 +600,28 @@ void Write_night_products(Night& night)
                                               &night.combination)) {
         Not_written(night, failure);
     }
+    // gnuplot draws while the night writes its netCDF file.
+    const bool drawing = Gnuplot_available() && night.products_written;
+    NightDrawings drawings;
+    if (drawing) {
+        const bool has_beta = std::any_of(scattering.rows.begin(), scattering.rows.end(), [](const RowScattering& row) {
+            return row.beta > 0.0 && row.beta_mol > 0.0 && std::isfinite(row.beta) && std::isfinite(row.beta_mol);
+        });
+        drawings.Start(night.options.out, night.work_folder, night.records, profile, scattering.rows,
+                       scattering.fit.model, Fit_text(scattering.fit), has_beta, scattering.fit.fitted,
+                       night.options.jobs);
+    }
     const std::string netcdf_file = In_night_folder(night, night_netcdf_name);
     if (Failure failure = Write_night_netcdf(netcdf_file, night.records, profile, Netcdf_attributes(night),
                                              Netcdf_scalars(night.options), &scattering)) {
         Not_written(night, failure);
+        drawings.Abandon();   // as after any product that could not be written
     }
     if (!Gnuplot_available()) {
         std::cerr << "tavrolin-night: gnuplot is not installed: " << night_map_name << ", "
                   << night_profile_plot_name << " and " << night_scattering_plot_name << " are not drawn" << std::endl;
-    } else if (night.products_written) {
-        const bool has_beta = std::any_of(scattering.rows.begin(), scattering.rows.end(), [](const RowScattering& row) {
-            return row.beta > 0.0 && row.beta_mol > 0.0 && std::isfinite(row.beta) && std::isfinite(row.beta_mol);
-        });
-        for (const Failure& failure :
-             Draw_night_pictures(night.options.out, night.work_folder, night.records, profile, scattering.rows,
-                                 scattering.fit.model, Fit_text(scattering.fit), has_beta, scattering.fit.fitted,
-                                 night.options.jobs)) {
-            Not_written(night, Failure{failure.code, failure.reason});
-        }
     }
+    for (const Failure& failure : drawings.Finish()) Not_written(night, Failure{failure.code, failure.reason});
     Remove_folder_and_files(night.work_folder);
     Forget_work_folder();
     // The record's exit code is the night's: a record that can't be written makes it 6.
