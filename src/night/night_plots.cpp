@@ -194,8 +194,9 @@ void Finish_drawings(const PlotScript& script, bool drawn, std::vector<Failure>&
 
 }  // namespace
 
-// The scripts being run in `folder`, each in a gnuplot of its own, up to `jobs` at
-// once; with one job, all of them in one gnuplot, which then starts only once.
+// The scripts being run in `folder`, in at most `jobs` gnuplots at once: with fewer
+// jobs than scripts, neighbouring scripts share a gnuplot (with one job, one gnuplot
+// runs them all).
 struct NightDrawings::Runs {
     std::string folder;
     std::string work_folder;
@@ -219,13 +220,21 @@ struct NightDrawings::Runs {
     void Begin(std::vector<PlotScript> to_run)
     {
         for (const PlotScript& script : to_run) all.insert(all.end(), script.drawings.begin(), script.drawings.end());
-        if (jobs <= 1 && to_run.size() > 1) {
-            PlotScript joined{to_run.front().file, std::string(), all};
-            // Each script starts from gnuplot's defaults, as in a gnuplot of its own.
-            for (const PlotScript& script : to_run) joined.text += "reset\n" + script.text;
-            to_run.assign(1, joined);
+        // More scripts than jobs: neighbouring scripts share a gnuplot, which then
+        // starts (and finds its fonts) once for them. Each script starts from
+        // gnuplot's defaults, as in a gnuplot of its own.
+        const size_t groups = std::min<size_t>(std::max(jobs, 1u), to_run.size());
+        for (size_t g = 0, first = 0; g < groups; ++g) {
+            const size_t end = first + (to_run.size() - first + groups - g - 1) / (groups - g);
+            PlotScript joined{to_run[first].file, std::string(), {}};
+            for (size_t i = first; i < end; ++i) {
+                if (end - first > 1) joined.text += "reset\n";
+                joined.text += to_run[i].text;
+                joined.drawings.insert(joined.drawings.end(), to_run[i].drawings.begin(), to_run[i].drawings.end());
+            }
+            scripts.push_back(std::move(joined));
+            first = end;
         }
-        scripts = std::move(to_run);
         Start_scripts(false);
     }
     // Starts scripts while fewer than `jobs` run; with `all_of_them`, waits for
