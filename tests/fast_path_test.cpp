@@ -250,6 +250,19 @@ TEST_P(RandomFrame, CorrectedRowsFollowTheFormulasPixelByPixel)
     EXPECT_EQ(mismatches.count(), 0) << "first at " << mismatches.first();
 }
 
+TEST_P(RandomFrame, NetGreenBoundOfEachCellRowLiesJustAboveItsLargestLevel)
+{
+    std::vector<float> green(static_cast<size_t>(hsize));
+    int above = 0;
+    for (int32_t y = 0; y < vsize; ++y) {
+        Net_greens(y, 0, hsize, green.data());
+        const float largest = *std::max_element(green.begin(), green.end());
+        const float bound = Largest_net_green_bound(y);
+        above += bound > largest + 0.02f || bound < largest;
+    }
+    EXPECT_EQ(above, 0);
+}
+
 TEST_P(RandomFrame, LargestValueIsTheLargestOfAllPixels)
 {
     Corrected_rows corrected;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
+#include <limits>
 #include <vector>
 
 #include "model/levels.h"
+#include "model/row_clones.h"
 
 void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, float& B)
 {
@@ -28,6 +31,33 @@ void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, 
     G = static_cast<float>(0.5 * sample(top + 1) + 0.5 * sample(bottom) - level_G);
 }
 
+namespace {
+
+// The largest difference between the laser's and the dark's green sums (both
+// samples) over the cells from 0 to `cells` - 1, in a loop that vectorises.
+TAVROLIN_ROW_CLONES
+int32_t Largest_green_difference(const unsigned char* laser_top, const unsigned char* laser_bottom,
+                                 const unsigned char* dark_top, const unsigned char* dark_bottom, int32_t cells)
+{
+    int32_t largest = std::numeric_limits<int32_t>::min();
+    for (int32_t c = 0; c < cells; ++c) {
+        const int32_t laser = int32_t{Stored_sample(laser_top, 2 * size_t(c) + 1)} + Stored_sample(laser_bottom, 2 * size_t(c));
+        const int32_t dark = int32_t{Stored_sample(dark_top, 2 * size_t(c) + 1)} + Stored_sample(dark_bottom, 2 * size_t(c));
+        largest = std::max(largest, laser - dark);
+    }
+    return largest;
+}
+
+// The dark's rows of zeros, for a run without a dark picture.
+const unsigned char* Zero_rows()
+{
+    static std::vector<unsigned char> zero_rows;
+    if (zero_rows.size() < 4 * size_t(hsize)) zero_rows.assign(4 * size_t(hsize), 0);
+    return zero_rows.data();
+}
+
+}  // namespace
+
 void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
 {
     assert(0 <= x_from && x_from <= x_to && x_to <= hsize && y >= 0 && y < vsize);
@@ -39,12 +69,7 @@ void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
     const unsigned char* laser_top = value.stored() + 2 * top;
     const unsigned char* laser_bottom = laser_top + 2 * size_t(hsize);
     // An empty dark plane is read through a cell row of zeros.
-    static std::vector<unsigned char> zero_rows;
-    if (value_bckg.empty() && zero_rows.size() < 4 * size_t(hsize)) {
-        zero_rows.assign(4 * size_t(hsize), 0);
-    }
-    const unsigned char* dark_top =
-        value_bckg.empty() ? zero_rows.data() : value_bckg.stored() + 2 * top;
+    const unsigned char* dark_top = value_bckg.empty() ? Zero_rows() : value_bckg.stored() + 2 * top;
     const unsigned char* dark_bottom = dark_top + 2 * size_t(hsize);
     const float level = zero_level_G;
     const float level_dark = zero_level_G_bckg;
@@ -76,4 +101,22 @@ void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green)
     }
     c = std::max(c, whole_end);
     if (x_to % 2 != 0 && c < end_cell) green[x_to - 1 - x_from] = net(c);
+}
+
+float Largest_net_green_bound(int32_t y)
+{
+    assert(y >= 0 && y < vsize && value.size() == size_t(hsize) * size_t(vsize));
+    if (hsize <= 0) return -std::numeric_limits<float>::infinity();
+    const size_t top = size_t(hsize) * size_t(y - y % 2);
+    const unsigned char* laser_top = value.stored() + 2 * top;
+    const unsigned char* dark_top = value_bckg.empty() ? Zero_rows() : value_bckg.stored() + 2 * top;
+    // The cells Net_greens reads for the columns 0 to hsize - 1.
+    const int32_t cells = (hsize - 1) / 2 + 1;
+    const int32_t largest = Largest_green_difference(laser_top, laser_top + 2 * size_t(hsize), dark_top,
+                                                     dark_top + 2 * size_t(hsize), cells);
+    // A cell's net level is (laser / 2 - level) - (dark / 2 - dark level) with three
+    // roundings to float, each within 2^-9 DN for levels below 65536 in size.
+    const double bound = 0.5 * largest - double{zero_level_G} + double{zero_level_G_bckg} + 0.01;
+    const float rounded = static_cast<float>(bound);
+    return double{rounded} >= bound ? rounded : std::nextafter(rounded, std::numeric_limits<float>::infinity());
 }

@@ -20,3 +20,8 @@ void Get_jas(const ImagePlane& plane, int32_t x, int32_t y, float& R, float& G, 
 // Both columns of a cell receive the same level. The caller keeps the cells of the
 // columns inside both planes (0 <= x_from <= x_to <= hsize).
 void Net_greens(int32_t y, int32_t x_from, int32_t x_to, float* green);
+
+// A bound on the largest net green level of the cell row that holds pixel row y, over
+// every column, as Net_greens gives them: never below any of them and at most
+// 0.01 DN above the largest. Found in integers, without the levels themselves.
+float Largest_net_green_bound(int32_t y);

@@ -134,9 +134,9 @@ float Max_of(const float* v, int32_t n)
 }  // namespace
 
 // The largest corrected value of the picture. Only rows that can hold it are
-// computed: the cell rows are taken in descending order of their largest net green
-// level, and the search ends at the first whose bound can't exceed the largest
-// value found so far.
+// computed: the cell rows are taken in descending order of a bound on their largest
+// net green level, and the search ends at the first whose bound can't exceed the
+// largest value found so far.
 float Largest_value(Corrected_rows& corrected)
 {
     float m = -std::numeric_limits<float>::infinity();
@@ -148,12 +148,9 @@ float Largest_value(Corrected_rows& corrected)
     }
 
     std::vector<float> row(static_cast<size_t>(hsize));
-    std::vector<std::pair<float, int32_t>> cell_rows;   // largest net green, first row
+    std::vector<std::pair<float, int32_t>> cell_rows;   // bound of the largest net green, first row
     cell_rows.reserve(size_t(vsize / 2));
-    for (int32_t y = 0; y < vsize; y += 2) {
-        Net_greens(y, 0, hsize, row.data());
-        cell_rows.emplace_back(Max_of(row.data(), hsize), y);
-    }
+    for (int32_t y = 0; y < vsize; y += 2) cell_rows.emplace_back(Largest_net_green_bound(y), y);
     std::sort(cell_rows.begin(), cell_rows.end(),
               [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& cell_row : cell_rows) {
