@@ -9,7 +9,7 @@
       darks once more as DNG files, which must give the same master dark): each
       frame's products and console against a tavrolin run in a folder for that frame,
       the master dark, night_profile.tsv against the frames' tables, --jobs 1 against
-      --jobs 2, the truncated frame skipped with exit 7, and night.json's checksums
+      --jobs 2 and 3, the truncated frame skipped with exit 7, and night.json's checksums
       against sha256sum's.
 """
 import filecmp
@@ -213,7 +213,8 @@ def night(night_exe, tavrolin, scene_tool):
         write(os.path.join(folder, "times.txt"),
               "".join("%s 2026-03-14T2%d:00:00Z\n" % (f, k) for k, f in enumerate(frames)))
         runs = {}
-        for jobs in ("1", "2"):
+        # (--jobs 3 draws each picture in a gnuplot of its own, 2 and 1 share them.)
+        for jobs in ("1", "2", "3"):
             r = run([night_exe, "--out", "night", "--jobs", jobs, "--pictures", "--times", "times.txt"] + darks + frames,
                     folder)
             runs[jobs] = r
@@ -227,23 +228,23 @@ def night(night_exe, tavrolin, scene_tool):
         check(runs["1"].stdout == r.stdout, "the same lines for --jobs 1 and 2")
         out = os.path.join(folder, "night-2")
 
-        # --jobs 1 and --jobs 2 give the same files; night.json differs only in "run".
-        comparison = filecmp.dircmp(os.path.join(folder, "night-1"), out)
-        def same_tree(c, where=""):
+        # --jobs 1, 2 and 3 give the same files; night.json differs only in "run".
+        def same_tree(c, jobs, where=""):
             check(not c.left_only and not c.right_only, "same files in %s: %s %s" % (where, c.left_only, c.right_only))
             for name in c.common_files:
                 if name in ("night.json", "night.nc"):   # the run's command line and time
                     continue
                 check(filecmp.cmp(os.path.join(c.left, name), os.path.join(c.right, name), shallow=False),
-                      "%s/%s identical for --jobs 1 and 2" % (where, name))
+                      "%s/%s identical for --jobs 1 and %s" % (where, name, jobs))
             for name, sub in c.subdirs.items():
-                same_tree(sub, where + "/" + name)
-        same_tree(comparison)
-        records = [json.load(open(os.path.join(folder, "night-" + j, "night.json"))) for j in ("1", "2")]
-        check(records[0]["run"]["jobs"] == 1 and records[1]["run"]["jobs"] == 2, "jobs recorded")
+                same_tree(sub, jobs, where + "/" + name)
+        for jobs in ("2", "3"):
+            same_tree(filecmp.dircmp(os.path.join(folder, "night-1"), os.path.join(folder, "night-" + jobs)), jobs)
+        records = [json.load(open(os.path.join(folder, "night-" + j, "night.json"))) for j in ("1", "2", "3")]
+        check([r["run"]["jobs"] for r in records] == [1, 2, 3], "jobs recorded")
         for record in records:
             del record["run"]
-        check(records[0] == records[1], "night.json the same but for its run block")
+        check(records[0] == records[1] == records[2], "night.json the same but for its run block")
         record = records[1]
 
         # The master dark: the per-pixel median of two darks is the upper of the two.
