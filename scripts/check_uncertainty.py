@@ -23,7 +23,8 @@ the worst chi^2 per degree of freedom of its rows, and which lie above 3 against
 count that honest errors give; then the same night without a white level, to tell the
 rows above 3 that saturation makes from those that noise makes.
 
-Usage: scripts/check_uncertainty.py BUILD_DIR WORK_DIR [FRAMES] [--quick]
+Usage: scripts/check_uncertainty.py BUILD_DIR WORK_DIR [FRAMES] [--quick] [--saturated-only]
+                                    [--saturated-nights=N]
 Needs Debian's python3-numpy.
 """
 import json
@@ -170,21 +171,26 @@ def check_pulls(build, work, seed, case, frames, nights):
               nights, frames, case[7], np.std(pulls), len(pulls), " ".join("%+.2f" % x for x in shifts)), flush=True)
 
 
-def check_saturated(build, work, frames):
+def check_saturated(build, work, frames, seed=7):
     """A night whose brightest rows saturate (white level 15000 DN): the rows left out
     near the clip, the rows that some frames left out and others used, the worst chi^2
     per degree of freedom after exclusion, and the rows above 3 against the count
     honest errors give (chi^2 of n - 1 degrees of freedom, drawn). Then the same night
-    (the same noise) without a white level: rows above 3 in both are no saturation's."""
+    (the same noise) without a white level: rows above 3 in both are no saturation's.
+    Gives the counts above 3 (chi2/dof) with and without the white level, and the
+    count honest errors give."""
     case = (2.2, 6, 250, 3.5, 0, 0.0, 0, 1)
     folder = os.path.join(work, "saturated")
     above = []
+    counts = []
+    expectations = []   # rows above 3 that honest errors give, each night
     for white in ("15000", "65534"):
-        code, record, truth, pictures = run_night(build, folder, 7, case, frames, ["--white-level", white])
+        code, record, truth, pictures = run_night(build, folder, seed, case, frames, ["--white-level", white])
         night = table(os.path.join(folder, "night", "night_profile.tsv"))
         excluded, used, near = numbers(night["excluded"]), numbers(night["used"]), numbers(night["near.clip"])
         rng = np.random.default_rng(1)
         expected = sum(np.mean(rng.chisquare(u - 1, 20000) / (u - 1) > 3) for u in used if u > 1)
+        expectations.append(expected)
         line = "night of %d frames, white level %s: exit %d, %d rows near the clip, %d partly used" % (
             frames, white, code, int((near > 0).sum()), int(((used > 0) & (excluded > 0)).sum()))
         rows = set()
@@ -192,11 +198,14 @@ def check_saturated(build, work, frames):
             chi2 = numbers(night[column])
             rows |= set(numbers(night["y(pixel)"])[chi2 > 3].astype(int))
             line += "; %s worst %.2f, %d rows above 3" % (column, np.nanmax(chi2), int(np.sum(chi2 > 3)))
+            if column == "chi2/dof":
+                counts.append(int(np.sum(chi2 > 3)))
         above.append(rows)
         print(line + " (honest errors give %.1f on average): rows %s" % (
             expected, " ".join(str(y) for y in sorted(rows)) or "none"), flush=True)
     print("rows above 3 with the white level and not without it: %s" % (
         " ".join(str(y) for y in sorted(above[0] - above[1])) or "none"), flush=True)
+    return counts[0], counts[1], expectations[0]
 
 
 def main():
@@ -205,11 +214,20 @@ def main():
     build, work = args[0], args[1]
     frames = int(args[2]) if len(args) > 2 else 12
     os.makedirs(work, exist_ok=True)
-    for i, case in enumerate(GRID[:3] if quick else GRID):
-        check_case(build, work, 100 + i, case, frames)
-    for case in PULLS:
-        check_pulls(build, work, 500, case, 12, 1 if quick else 3)
-    check_saturated(build, work, 12)
+    if "--saturated-only" not in sys.argv:
+        for i, case in enumerate(GRID[:3] if quick else GRID):
+            check_case(build, work, 100 + i, case, frames)
+        for case in PULLS:
+            check_pulls(build, work, 500, case, 12, 1 if quick else 3)
+    # --saturated-nights=N: the saturated night with N noises (seeds), and the rows
+    # above 3 summed over them against what honest errors give.
+    nights = [int(a.split("=")[1]) for a in sys.argv[1:] if a.startswith("--saturated-nights=")]
+    totals = np.zeros(3)
+    for n in range(nights[0] if nights else 1):
+        totals += check_saturated(build, work, 12, seed=7 + n)
+    if nights:
+        print("over %d saturated nights: %d rows above 3 (chi2/dof) with the white level, %d without, "
+              "%.1f from honest errors" % (nights[0], totals[0], totals[1], totals[2]), flush=True)
     shutil.rmtree(work)
 
 
