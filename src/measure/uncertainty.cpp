@@ -440,7 +440,7 @@ void Measure_uncertainties(float coefficient, int32_t row90, double imposed_gain
     // pixels that happened to share the highest level of a smooth tail are not.
     const int32_t highest = static_cast<int32_t>(maxvalue);
     std::vector<size_t> top(size_t(pile_up_levels) + 1, 0);   // samples at highest - 0, 1, ...
-    const size_t width = size_t(std::max(hsize, 0));
+    const size_t width = size_t(std::max(hsize, 1));
     for (size_t start = 0; start < value.size(); start += width) {
         // Most rows hold no sample near the highest: a row is counted only when its
         // own highest, found by a loop that vectorises, comes near.
