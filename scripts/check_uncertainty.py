@@ -93,21 +93,29 @@ def frame_tables(folder, pictures):
 
 
 def beam_scale_for_faint_rows(build, work, case):
-    """A beam scale that puts S/N 20 between the rows' lowest and highest expected
-    S/N (their geometric middle), so that bright and faint rows both occur. The S/N
-    grows more slowly than the scale where the beam's own shot noise counts: two
-    probes, the second at the first one's scale."""
+    """A beam scale that puts the rows' median expected S/N at 20, so that bright and
+    faint rows both occur. The S/N grows with the scale's power p, between 1/2 (the
+    beam's own shot noise) and 1 (read and sky noise): p is taken from the last two
+    probes, each probe aiming at 20 from the one before."""
     gain, read, sky, sigma, wander, mismatch, hot, darks = case
     folder = os.path.join(work, "probe")
+    probes = []   # (scale, median S/N)
     scale = 540000.0
-    for _ in range(2):
+    for _ in range(4):
         subprocess.run([os.path.join(build, "tools", "tavrolin-scene"), "--gain", str(gain), "--read-noise",
                         str(read), "--sky", str(sky), "--beam-sigma", str(sigma), "--darks", str(min(darks, 1)),
                         "--beam-integral", "%.6g" % scale, folder], check=True, stdout=subprocess.DEVNULL)
         truth = table(os.path.join(folder, "scene_truth.txt"))
         shutil.rmtree(folder)
         snr = numbers(truth["net(expected)"]) / numbers(truth["net.sigma"])
-        scale *= min(20.0 / math.sqrt(snr.min() * snr.max()), 20.0)
+        probes.append((scale, float(np.median(snr))))
+        if abs(probes[-1][1] / 20.0 - 1.0) < 0.05:
+            break
+        p = 1.0
+        if len(probes) >= 2:
+            (s1, m1), (s2, m2) = probes[-2], probes[-1]
+            p = min(max(math.log(m2 / m1) / math.log(s2 / s1), 0.5), 1.0)
+        scale *= min(max((20.0 / probes[-1][1]) ** (1.0 / p), 1e-4), 1e4)
     return scale
 
 
