@@ -281,6 +281,9 @@ def a_full_disk_was_never_named(folder):
         if code == 2:   # a frame failed: night.json gives the reason too
             message = night_record(os.path.join(folder, "o"))["frames"][0]["message"]
             check("No space left on device" in message, "%s: night.json says %r" % (full, message))
+        if full == "night.nc":   # the pictures, drawn meanwhile, are given up with it
+            drawn = [n for n in os.listdir(os.path.join(folder, "o")) if n.endswith(".png")]
+            check(not drawn, "night.nc not written, yet drawn: %r" % drawn)
         check(not litter(folder), "%s: litter %r" % (full, litter(folder)))
 
 
