@@ -194,9 +194,9 @@ void Finish_drawings(const PlotScript& script, bool drawn, std::vector<Failure>&
 
 }  // namespace
 
-// The scripts being run in `folder`, in at most `jobs` gnuplots at once: with fewer
-// jobs than scripts, neighbouring scripts share a gnuplot (with one job, one gnuplot
-// runs them all).
+// The scripts being run in `folder`, each in a gnuplot of its own: with fewer jobs
+// than scripts, neighbouring scripts are joined first, so that at most `jobs`
+// gnuplots run (with one job, one gnuplot runs them all).
 struct NightDrawings::Runs {
     std::string folder;
     std::string work_folder;
@@ -204,25 +204,14 @@ struct NightDrawings::Runs {
     std::vector<PlotScript> scripts;
     std::vector<Drawing> all;                          // every drawing of the scripts
     std::vector<std::pair<pid_t, size_t>> running;     // gnuplot and its script
-    size_t next = 0;                                   // the first script not started
     std::vector<Failure> failures;
 
-    // Renames the oldest running script's drawings over their pictures once its
-    // gnuplot has ended, and removes the script.
-    void Finish_one()
-    {
-        const auto [child, index] = running.front();
-        running.erase(running.begin());
-        Finish_drawings(scripts[index], Wait_gnuplot(child), failures);
-        std::remove(scripts[index].file.c_str());
-    }
-    // Takes the scripts and starts the first ones.
+    // Joins the scripts as the jobs allow and starts a gnuplot on each.
     void Begin(std::vector<PlotScript> to_run)
     {
         for (const PlotScript& script : to_run) all.insert(all.end(), script.drawings.begin(), script.drawings.end());
-        // More scripts than jobs: neighbouring scripts share a gnuplot, which then
-        // starts (and finds its fonts) once for them. Each script starts from
-        // gnuplot's defaults, as in a gnuplot of its own.
+        // Joined scripts share a gnuplot, which then starts (and finds its fonts) once
+        // for them. Each script starts from gnuplot's defaults, as in a gnuplot of its own.
         const size_t groups = std::min<size_t>(std::max(jobs, 1u), to_run.size());
         for (size_t g = 0, first = 0; g < groups; ++g) {
             const size_t end = first + (to_run.size() - first + groups - g - 1) / (groups - g);
@@ -235,18 +224,8 @@ struct NightDrawings::Runs {
             scripts.push_back(std::move(joined));
             first = end;
         }
-        Start_scripts(false);
-    }
-    // Starts scripts while fewer than `jobs` run; with `all_of_them`, waits for
-    // running ones to make room until every script is started.
-    void Start_scripts(bool all_of_them)
-    {
-        for (; next < scripts.size(); ++next) {
-            if (running.size() >= std::max(jobs, 1u)) {
-                if (!all_of_them) return;
-                Finish_one();
-            }
-            PlotScript& script = scripts[next];
+        for (size_t i = 0; i < scripts.size(); ++i) {
+            const PlotScript& script = scripts[i];
             if (Failure failure = Write_product_file(script.file, script.text)) {
                 failures.push_back(Not_drawn(script.file, failure.error));
                 continue;
@@ -256,9 +235,19 @@ struct NightDrawings::Runs {
                 Finish_drawings(script, false, failures);
                 std::remove(script.file.c_str());
             } else {
-                running.emplace_back(child, next);
+                running.emplace_back(child, i);
             }
         }
+    }
+    // Renames each script's drawings over their pictures once its gnuplot has ended,
+    // and removes the script.
+    void Finish_all()
+    {
+        for (const auto& [child, index] : running) {
+            Finish_drawings(scripts[index], Wait_gnuplot(child), failures);
+            std::remove(scripts[index].file.c_str());
+        }
+        running.clear();
     }
 };
 
@@ -663,23 +652,10 @@ std::vector<Failure> NightDrawings::Finish()
 {
     if (!runs_) return {};
     const std::unique_ptr<Runs> runs = std::move(runs_);
-    runs->Start_scripts(true);
-    while (!runs->running.empty()) runs->Finish_one();
+    runs->Finish_all();
     Remove_drawings(runs->all);
     for (const char* data : {"/night_curtain.dat", "/night_residuals.dat", "/night_profile.dat"}) {
         std::remove((runs->work_folder + data).c_str());
     }
     return runs->failures;
-}
-
-std::vector<Failure> Draw_night_pictures(const std::string& folder, const std::string& work_folder,
-                                         const std::vector<FrameRecord>& frames,
-                                         const std::vector<ProfileRow>& profile,
-                                         const std::vector<RowScattering>& scattering,
-                                         const std::vector<double>& fit_model, const std::string& fit_text,
-                                         bool has_beta, bool has_fit, unsigned jobs)
-{
-    NightDrawings drawings;
-    drawings.Start(folder, work_folder, frames, profile, scattering, fit_model, fit_text, has_beta, has_fit, jobs);
-    return drawings.Finish();
 }
